@@ -1,0 +1,25 @@
+#pragma once
+// The few AppKit controls the settings window touches.
+
+#include <string>
+
+namespace tidingsbell::platform {
+
+enum class ControlState : long { Mixed = -1, Off = 0, On = 1 };
+
+class TextField {
+ public:
+  virtual ~TextField() = default;
+  [[nodiscard]] virtual std::string stringValue() const = 0;
+  virtual void setStringValue(const std::string& value) = 0;
+  virtual bool becomeFirstResponder() = 0;
+};
+
+class Button {
+ public:
+  virtual ~Button() = default;
+  [[nodiscard]] virtual long state() const = 0;
+  virtual void setState(long state) = 0;
+};
+
+}  // namespace tidingsbell::platform

@@ -1,0 +1,58 @@
+#pragma once
+// Keychain services on generic-password items: the three calls the settings store makes, with the
+// platform's own status codes. A query mirrors a CoreFoundation dictionary with text keys: each
+// optional member is one entry when present, so tests can see a query's exact shape.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tidingsbell::platform {
+
+using OSStatus = std::int32_t;
+inline constexpr OSStatus errSecSuccess = 0;
+inline constexpr OSStatus errSecIO = -36;
+inline constexpr OSStatus errSecParam = -50;
+inline constexpr OSStatus errSecDuplicateItem = -25299;
+inline constexpr OSStatus errSecItemNotFound = -25300;
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class SecClass { GenericPassword };
+enum class SecMatchLimit { One };
+
+struct KeychainQuery {
+  std::optional<SecClass> secClass;            // kSecClass
+  std::optional<std::string> service;          // kSecAttrService
+  std::optional<std::string> account;          // kSecAttrAccount
+  std::optional<bool> returnData;              // kSecReturnData
+  std::optional<SecMatchLimit> matchLimit;     // kSecMatchLimit
+  std::optional<Bytes> valueData;              // kSecValueData
+
+  [[nodiscard]] std::size_t entryCount() const {
+    return static_cast<std::size_t>(secClass.has_value()) + service.has_value() +
+           account.has_value() + returnData.has_value() + matchLimit.has_value() +
+           valueData.has_value();
+  }
+  bool operator==(const KeychainQuery&) const = default;
+};
+
+// What SecItemCopyMatching leaves in its result slot: nothing, a data object, or some other
+// object (the platform may hand back an attributes dictionary or a reference).
+struct NotData {
+  bool operator==(const NotData&) const = default;
+};
+using KeychainResult = std::variant<std::monostate, Bytes, NotData>;
+
+class Keychain {
+ public:
+  virtual ~Keychain() = default;
+  virtual OSStatus copyMatching(const KeychainQuery& query, KeychainResult& result) = 0;
+  virtual OSStatus deleteItem(const KeychainQuery& query) = 0;
+  virtual OSStatus add(const KeychainQuery& attributes) = 0;
+};
+
+}  // namespace tidingsbell::platform

@@ -1,0 +1,124 @@
+#include "platform/standin/file_defaults.hpp"
+
+#include <simdjson.h>
+
+#include "platform/standin/paths.hpp"
+#include "platform/standin/text.hpp"
+
+namespace tidingsbell::standin {
+namespace {
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+FileUserDefaults::FileUserDefaults(const std::string& domain)
+    : FileUserDefaults(domainFile(domain)) {}
+
+FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move(file)) {}
+
+std::filesystem::path FileUserDefaults::domainFile(const std::string& domain) {
+  return dataDirectory() / "defaults" / (domain + ".json");
+}
+
+std::optional<FileUserDefaults::Values> FileUserDefaults::parse(const std::string& text) {
+  simdjson::dom::parser parser;
+  simdjson::dom::object root;
+  if (parser.parse(text).get_object().get(root) != simdjson::SUCCESS) return std::nullopt;
+  Values values;
+  for (auto [key, entry] : root) {
+    simdjson::dom::object typed;
+    if (entry.get_object().get(typed) != simdjson::SUCCESS || typed.size() != 1) return std::nullopt;
+    auto [type, value] = *typed.begin();
+    if (type == "date") {
+      double seconds = 0;
+      if (value.get_double().get(seconds) != simdjson::SUCCESS) return std::nullopt;
+      values[std::string(key)] = platform::Date(platform::Seconds(seconds));
+    } else if (type == "string") {
+      std::string_view text_value;
+      if (value.get_string().get(text_value) != simdjson::SUCCESS) return std::nullopt;
+      values[std::string(key)] = std::string(text_value);
+    } else if (type == "int") {
+      std::int64_t number = 0;
+      if (value.get_int64().get(number) != simdjson::SUCCESS) return std::nullopt;
+      values[std::string(key)] = number;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return values;
+}
+
+std::string FileUserDefaults::serialize(const Values& values) {
+  std::string text = "{";
+  bool first = true;
+  for (const auto& [key, value] : values) {
+    text += first ? "\n" : ",\n";
+    first = false;
+    text += jsonQuote(key) + ":";
+    if (const auto* date = std::get_if<platform::Date>(&value)) {
+      text += "{\"date\":" + formatDouble(date->time_since_epoch().count()) + "}";
+    } else if (const auto* string = std::get_if<std::string>(&value)) {
+      text += "{\"string\":" + jsonQuote(*string) + "}";
+    } else {
+      text += "{\"int\":" + std::to_string(std::get<std::int64_t>(value)) + "}";
+    }
+  }
+  text += "\n}\n";
+  return text;
+}
+
+std::optional<platform::PropertyListValue> FileUserDefaults::objectForKey(std::string_view key) {
+  const std::lock_guard lock(mutex_);
+  struct stat now {};
+  if (::stat(file_.path().c_str(), &now) != 0) {
+    cached_ = false;
+    values_.clear();
+    return std::nullopt;
+  }
+  if (!cached_ || !sameFile(now, cachedStat_)) {
+    const StoredFile::Contents contents = file_.read();
+    // A corrupt or unreadable file reads as empty; it is moved aside at the next write.
+    values_ = contents.state == StoredFile::State::Read ? parse(contents.text).value_or(Values{})
+                                                        : Values{};
+    cachedStat_ = now;
+    cached_ = true;
+  }
+  const auto found = values_.find(key);
+  if (found == values_.end()) return std::nullopt;
+  return found->second;
+}
+
+bool FileUserDefaults::change(const std::function<void(Values&)>& edit) {
+  const std::lock_guard lock(mutex_);
+  cached_ = false;
+  return file_.update([&](const StoredFile::Contents& current) -> std::optional<std::string> {
+    Values values;
+    if (current.state == StoredFile::State::Read) {
+      if (auto parsed = parse(current.text)) {
+        values = std::move(*parsed);
+      } else {
+        file_.moveAsideCorrupt();
+      }
+    }
+    edit(values);
+    return serialize(values);
+  });
+}
+
+void FileUserDefaults::setObject(const platform::PropertyListValue& value, std::string_view key) {
+  (void)set(value, key);  // the platform's setter reports nothing either
+}
+
+bool FileUserDefaults::set(const platform::PropertyListValue& value, std::string_view key) {
+  return change([&](Values& values) { values[std::string(key)] = value; });
+}
+
+bool FileUserDefaults::remove(std::string_view key) {
+  return change([&](Values& values) { values.erase(std::string(key)); });
+}
+
+}  // namespace tidingsbell::standin

@@ -1,0 +1,51 @@
+#pragma once
+// The stand-in user defaults: one file per domain. A throttled validation reads a key on every
+// call, so the parsed file is kept and read again only when its inode, size or modification
+// time changed: one stat() per read.
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/standin/stored_file.hpp"
+#include "platform/user_defaults.hpp"
+
+namespace tidingsbell::standin {
+
+inline constexpr const char* kExtensionDefaultsDomain = "com.marblequail.Tidingsbell.Extension";
+
+class FileUserDefaults final : public platform::UserDefaults {
+ public:
+  using Values = std::map<std::string, platform::PropertyListValue, std::less<>>;
+
+  explicit FileUserDefaults(const std::string& domain);  // under dataDirectory()/defaults
+  explicit FileUserDefaults(std::filesystem::path file);
+
+  std::optional<platform::PropertyListValue> objectForKey(std::string_view key) override;
+  void setObject(const platform::PropertyListValue& value, std::string_view key) override;
+  // For the defaults tool: false when the change could not be written.
+  bool set(const platform::PropertyListValue& value, std::string_view key);
+  bool remove(std::string_view key);
+
+  [[nodiscard]] const std::filesystem::path& path() const { return file_.path(); }
+
+  static std::filesystem::path domainFile(const std::string& domain);
+  // nullopt: not a defaults file.
+  static std::optional<Values> parse(const std::string& text);
+  static std::string serialize(const Values& values);
+
+ private:
+  bool change(const std::function<void(Values&)>& edit);
+
+  StoredFile file_;
+  std::mutex mutex_;
+  bool cached_ = false;
+  struct stat cachedStat_ {};
+  Values values_;
+};
+
+}  // namespace tidingsbell::standin

@@ -1,0 +1,64 @@
+#include "platform/standin/simdjson_reader.hpp"
+
+#include <simdjson.h>
+
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace tidingsbell::standin {
+namespace {
+
+std::size_t distinctKeys(simdjson::dom::object object) {
+  const std::size_t members = object.size();
+  if (members <= 1) return members;
+  // Most objects are small: a quadratic scan beats hashing there.
+  if (members <= 16) {
+    std::vector<std::string_view> seen;
+    seen.reserve(members);
+    for (auto field : object) {
+      bool duplicate = false;
+      for (const auto& key : seen) {
+        if (key == field.key) {
+          duplicate = true;
+          break;
+        }
+      }
+      if (!duplicate) seen.push_back(field.key);
+    }
+    return seen.size();
+  }
+  std::unordered_set<std::string_view> seen;
+  seen.reserve(members);
+  for (auto field : object) seen.insert(field.key);
+  return seen.size();
+}
+
+}  // namespace
+
+platform::JsonSummary SimdjsonReader::summarize(const platform::Bytes& data) {
+  // One parser per thread keeps its buffers between polls without any sharing.
+  thread_local simdjson::dom::parser parser;
+  const bool padded = data.capacity() - data.size() >= simdjson::SIMDJSON_PADDING;
+  simdjson::dom::element root;
+  if (parser.parse(data.data(), data.size(), !padded).get(root) != simdjson::SUCCESS) {
+    return platform::JsonParseError{kJsonParseErrorDescription};
+  }
+  simdjson::dom::array array;
+  if (root.get_array().get(array) == simdjson::SUCCESS) {
+    platform::JsonArraySummary summary;
+    for (simdjson::dom::element element : array) {
+      ++summary.elementCount;
+      if (!element.is_object()) summary.everyElementIsObject = false;
+    }
+    return summary;
+  }
+  simdjson::dom::object object;
+  if (root.get_object().get(object) == simdjson::SUCCESS) {
+    return platform::JsonObjectSummary{distinctKeys(object)};
+  }
+  // A scalar alone is a fragment, which reading without options refuses.
+  return platform::JsonParseError{kJsonParseErrorDescription};
+}
+
+}  // namespace tidingsbell::standin

@@ -1,0 +1,129 @@
+#include "platform/standin/stored_file.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <system_error>
+#include <utility>
+
+namespace tidingsbell::standin {
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  [[nodiscard]] int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// Creates the missing folders of the chain, each readable by the user alone.
+bool ensureFolder(const std::filesystem::path& folder) {
+  if (folder.empty()) return true;
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  if (!ensureFolder(folder.parent_path())) return false;
+  return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool writeAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+StoredFile::StoredFile(std::filesystem::path path)
+    : path_(std::move(path)), lockPath_(path_.string() + ".lock") {}
+
+StoredFile::Contents StoredFile::read() const {
+  Contents contents;
+  FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    contents.state = errno == ENOENT ? State::Missing : State::Unreadable;
+    return contents;
+  }
+  char buffer[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      contents.state = State::Unreadable;
+      contents.text.clear();
+      return contents;
+    }
+    contents.text.append(buffer, static_cast<std::size_t>(n));
+  }
+  contents.state = State::Read;
+  return contents;
+}
+
+bool StoredFile::update(const Change& change) const {
+  if (!ensureFolder(path_.parent_path())) return false;
+  FileDescriptor lock(::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (lock.get() < 0) return false;
+  while (::flock(lock.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
+  }
+  const Contents current = read();
+  if (current.state == State::Unreadable) return false;  // left untouched
+  const std::optional<std::string> next = change(current);
+  if (!next) return true;
+  return writeAtomically(*next);
+  // The lock is released when its descriptor closes.
+}
+
+bool StoredFile::writeAtomically(const std::string& text) const {
+  std::string temporary = path_.string() + ".XXXXXX";
+  FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
+  if (fd.get() < 0) return false;
+  const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
+  const bool closed = ::close(fd.release()) == 0;
+  if (!written || !closed || ::rename(temporary.c_str(), path_.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // Make the rename itself durable.
+  FileDescriptor folder(::open(path_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.get() >= 0) (void)::fsync(folder.get());
+  return true;
+}
+
+void StoredFile::moveAsideCorrupt() const {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char stamp[40];
+  std::snprintf(stamp, sizeof stamp, "%04d%02d%02dT%02d%02d%02d.%03lldZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<long long>(millis));
+  const std::string aside = path_.string() + ".corrupt-" + stamp;
+  (void)::rename(path_.c_str(), aside.c_str());
+}
+
+}  // namespace tidingsbell::standin

@@ -1,0 +1,44 @@
+#pragma once
+// A small data file shared by several processes: read without a lock (every change replaces it
+// whole by a rename, so a reader sees one version or the other, never a torn file), changed
+// under an exclusive lock on a separate lock file (the rename gives the data file a new inode,
+// so a lock on it would guard nothing).
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tidingsbell::standin {
+
+class StoredFile {
+ public:
+  enum class State { Missing, Read, Unreadable };
+  struct Contents {
+    State state = State::Missing;
+    std::string text;
+  };
+
+  // The file's folder is created (mode 0700) when the first change is written.
+  explicit StoredFile(std::filesystem::path path);
+
+  [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+  [[nodiscard]] Contents read() const;
+
+  // Under the lock: reads the current contents and asks `change` for the new text; nullopt keeps
+  // the file as it is. Returns false when the lock, the folder or the write failed.
+  using Change = std::function<std::optional<std::string>(const Contents& current)>;
+  bool update(const Change& change) const;
+
+  // Renames the file aside to a name that says it is corrupt, with a time stamp. Call it from
+  // inside `update`, which holds the lock.
+  void moveAsideCorrupt() const;
+
+ private:
+  bool writeAtomically(const std::string& text) const;
+
+  std::filesystem::path path_;
+  std::filesystem::path lockPath_;
+};
+
+}  // namespace tidingsbell::standin

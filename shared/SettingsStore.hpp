@@ -1,0 +1,38 @@
+#pragma once
+// The two settings, the personal access token and the mute flag, as generic-password items in the
+// user's keychain. No cache: every read goes to the keychain, so the extension sees what the
+// settings window saved last.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/keychain.hpp"
+
+namespace tidingsbell {
+
+inline constexpr std::string_view kKeychainService = "com.marblequail.Tidingsbell";
+inline constexpr std::string_view kTokenAccount = "personal_access_token";
+inline constexpr std::string_view kMuteAccount = "mute_switch";
+
+class SettingsStore {
+ public:
+  explicit SettingsStore(platform::Keychain& keychain) : keychain_(keychain) {}
+
+  [[nodiscard]] std::optional<std::string> readToken() const;
+  [[nodiscard]] std::optional<bool> readMuteFlag() const;
+  bool saveToken(std::string_view token) const;
+  bool saveMuteFlag(bool muted) const;
+
+ private:
+  [[nodiscard]] std::optional<platform::Bytes> read(std::string_view account) const;
+  bool replace(std::string_view account, platform::Bytes value) const;
+
+  platform::Keychain& keychain_;
+};
+
+// True when the bytes are well-formed UTF-8 as a strict decoder sees it: no overlong forms, no
+// surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view bytes);
+
+}  // namespace tidingsbell

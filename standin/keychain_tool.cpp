@@ -1,0 +1,93 @@
+// tidingsbell-keychain: inspects and edits the stand-in keychain, as the platform's keychain tool
+// does the real one. Like that tool it shows a stored value when asked to.
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/standin/file_keychain.hpp"
+#include "platform/standin/text.hpp"
+
+namespace {
+
+using namespace tidingsbell;
+
+constexpr int kExitNotFound = 44;
+constexpr int kExitDuplicate = 45;
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "tidingsbell-keychain: %s\n", message.c_str());
+  return 1;
+}
+
+int usage() {
+  return fail(
+      "usage: tidingsbell-keychain add -s SERVICE -a ACCOUNT (-w TEXT | -x HEX) | "
+      "find -s SERVICE -a ACCOUNT | delete -s SERVICE -a ACCOUNT");
+}
+
+std::string statusText(platform::OSStatus status) {
+  return "the keychain refused the request (status " + std::to_string(status) + ")";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  const std::string_view command = argv[1];
+  std::optional<std::string> service, account;
+  std::optional<platform::Bytes> value;
+  for (int i = 2; i < argc; i += 2) {
+    const std::string_view flag = argv[i];
+    if (i + 1 >= argc) return usage();
+    const std::string argument = argv[i + 1];
+    if (flag == "-s") {
+      service = argument;
+    } else if (flag == "-a") {
+      account = argument;
+    } else if (flag == "-w" && command == "add") {
+      value = platform::Bytes(argument.begin(), argument.end());
+    } else if (flag == "-x" && command == "add") {
+      value = standin::fromHex(argument);
+      if (!value) return fail("-x takes an even number of hexadecimal digits");
+    } else {
+      return usage();
+    }
+  }
+  if (!service || !account) return usage();
+
+  platform::KeychainQuery query;
+  query.secClass = platform::SecClass::GenericPassword;
+  query.service = *service;
+  query.account = *account;
+  standin::FileKeychain keychain;
+
+  if (command == "find") {
+    query.returnData = true;
+    query.matchLimit = platform::SecMatchLimit::One;
+    platform::KeychainResult result;
+    const auto status = keychain.copyMatching(query, result);
+    if (status == platform::errSecItemNotFound) return fail("no such item"), kExitNotFound;
+    if (status != platform::errSecSuccess) return fail(statusText(status));
+    const auto* data = std::get_if<platform::Bytes>(&result);
+    std::printf("%s\n", data != nullptr ? standin::toHex(*data).c_str() : "");
+    return 0;
+  }
+  if (command == "delete") {
+    const auto status = keychain.deleteItem(query);
+    if (status == platform::errSecItemNotFound) return fail("no such item"), kExitNotFound;
+    return status == platform::errSecSuccess ? 0 : fail(statusText(status));
+  }
+  if (command == "add") {
+    if (!value) return usage();
+    query.valueData = std::move(*value);
+    const auto status = keychain.add(query);
+    if (status == platform::errSecDuplicateItem) {
+      return fail("the item already exists"), kExitDuplicate;
+    }
+    return status == platform::errSecSuccess ? 0 : fail(statusText(status));
+  }
+  return usage();
+}

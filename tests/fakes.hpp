@@ -1,0 +1,207 @@
+#pragma once
+// Fakes that record the platform calls the bodies make.
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "extension/ExtensionPlatform.hpp"
+#include "platform/safari.hpp"
+#include "platform/standin/basics.hpp"
+#include "platform/standin/simdjson_reader.hpp"
+
+namespace tidingsbell::testing {
+
+using platform::Bytes;
+using platform::KeychainQuery;
+using platform::OSStatus;
+
+inline Bytes bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+// An in-memory keychain that behaves as the platform's (value data never narrows a match) and
+// records every call; statuses may be forced.
+class RecordingKeychain final : public platform::Keychain {
+ public:
+  struct Call {
+    std::string operation;  // "copy", "delete", "add"
+    KeychainQuery query;
+  };
+  std::vector<Call> calls;
+  std::map<std::string, platform::KeychainResult> items;  // by account
+  std::optional<OSStatus> forcedCopyStatus, forcedDeleteStatus, forcedAddStatus;
+
+  OSStatus copyMatching(const KeychainQuery& query, platform::KeychainResult& result) override {
+    calls.push_back({"copy", query});
+    if (forcedCopyStatus) return *forcedCopyStatus;
+    const auto found = items.find(query.account.value_or(""));
+    if (found == items.end()) return platform::errSecItemNotFound;
+    result = found->second;
+    return platform::errSecSuccess;
+  }
+  OSStatus deleteItem(const KeychainQuery& query) override {
+    calls.push_back({"delete", query});
+    if (forcedDeleteStatus) return *forcedDeleteStatus;
+    return items.erase(query.account.value_or("")) != 0 ? platform::errSecSuccess
+                                                        : platform::errSecItemNotFound;
+  }
+  OSStatus add(const KeychainQuery& query) override {
+    calls.push_back({"add", query});
+    if (forcedAddStatus) return *forcedAddStatus;
+    const auto [it, added] = items.try_emplace(query.account.value_or(""), query.valueData.value_or(Bytes{}));
+    return added ? platform::errSecSuccess : platform::errSecDuplicateItem;
+  }
+  void store(const std::string& account, Bytes value) { items[account] = std::move(value); }
+};
+
+class FakeDefaults final : public platform::UserDefaults {
+ public:
+  std::map<std::string, platform::PropertyListValue, std::less<>> values;
+  int reads = 0, writes = 0;
+  std::optional<platform::PropertyListValue> objectForKey(std::string_view key) override {
+    ++reads;
+    const auto found = values.find(key);
+    if (found == values.end()) return std::nullopt;
+    return found->second;
+  }
+  void setObject(const platform::PropertyListValue& value, std::string_view key) override {
+    ++writes;
+    values[std::string(key)] = value;
+  }
+};
+
+class FakeClock final : public platform::Clock {
+ public:
+  platform::Date current{platform::Seconds(1'800'000'000.0)};
+  bool calendarGivesNoDate = false;
+  platform::Date now() override { return current; }
+  std::optional<platform::Date> oneMinuteBefore(platform::Date date) override {
+    if (calendarGivesNoDate) return std::nullopt;
+    return date - platform::Seconds(60.0);
+  }
+};
+
+class RecordingOutput final : public platform::StandardOutput, public platform::SystemLog {
+ public:
+  void write(std::string_view text) override {
+    const std::lock_guard lock(mutex);
+    written += text;
+  }
+  void log(std::string_view message) override {
+    const std::lock_guard lock(mutex);
+    logged.emplace_back(message);
+  }
+  std::string text() {
+    const std::lock_guard lock(mutex);
+    return written;
+  }
+  std::vector<std::string> lines() {
+    const std::lock_guard lock(mutex);
+    return logged;
+  }
+  std::mutex mutex;
+  std::string written;
+  std::vector<std::string> logged;
+};
+
+// Sessions whose tasks are held until the test completes them.
+class RecordingSessions final : public platform::UrlSessionFactory {
+ public:
+  struct Task {
+    platform::UrlRequest request;
+    platform::SessionConfiguration configuration;
+    platform::DataTaskCompletion completion;
+    bool resumed = false;
+    bool sessionInvalidated = false;
+  };
+  std::vector<std::shared_ptr<Task>> tasks;
+  int sessionsMade = 0;
+
+  platform::SessionConfiguration defaultSessionConfiguration() override { return {}; }
+  std::shared_ptr<platform::UrlSession> sessionWithConfiguration(
+      const platform::SessionConfiguration& configuration) override {
+    ++sessionsMade;
+    return std::make_shared<Session>(*this, configuration);
+  }
+
+ private:
+  struct DataTaskImpl final : platform::DataTask {
+    explicit DataTaskImpl(std::shared_ptr<Task> t) : task(std::move(t)) {}
+    void resume() override { task->resumed = true; }
+    std::shared_ptr<Task> task;
+  };
+  struct Session final : platform::UrlSession {
+    Session(RecordingSessions& o, platform::SessionConfiguration c) : owner(o), configuration(c) {}
+    std::shared_ptr<platform::DataTask> dataTask(platform::UrlRequest request,
+                                                 platform::DataTaskCompletion completion) override {
+      auto task = std::make_shared<Task>();
+      task->request = std::move(request);
+      task->configuration = configuration;
+      task->completion = std::move(completion);
+      owner.tasks.push_back(task);
+      mine.push_back(task);
+      return std::make_shared<DataTaskImpl>(task);
+    }
+    void finishTasksAndInvalidate() override {
+      for (auto& task : mine) task->sessionInvalidated = true;
+    }
+    RecordingSessions& owner;
+    platform::SessionConfiguration configuration;
+    std::vector<std::shared_ptr<Task>> mine;
+  };
+};
+
+class FakeWorkspace final : public platform::Workspace {
+ public:
+  struct Open {
+    std::vector<platform::Url> urls;
+    std::string bundleIdentifier;
+    std::uint64_t options;
+  };
+  std::vector<Open> opens;
+  bool result = true;
+  bool openURLs(const std::vector<platform::Url>& urls, std::string_view bundleIdentifier,
+                std::uint64_t options) override {
+    opens.push_back({urls, std::string(bundleIdentifier), options});
+    return result;
+  }
+};
+
+class FakeMainThread final : public platform::MainThread {
+ public:
+  bool onMain = true;
+  [[nodiscard]] bool isMainThread() const override { return onMain; }
+};
+
+// Records what a validation handler received; `alive` tells whether the handler still exists.
+struct HandlerProbe {
+  std::shared_ptr<int> token = std::make_shared<int>(0);
+  std::shared_ptr<std::vector<std::pair<bool, std::string>>> calls =
+      std::make_shared<std::vector<std::pair<bool, std::string>>>();
+
+  ValidationHandler handler() {
+    return [calls = calls, keep = token](bool enabled, std::string text) {
+      calls->emplace_back(enabled, std::move(text));
+    };
+  }
+  [[nodiscard]] bool released() const { return token.use_count() == 1; }
+};
+
+// A full set of fakes for the extension.
+struct FakeExtension {
+  RecordingKeychain keychain;
+  FakeDefaults defaults;
+  FakeClock clock;
+  standin::CurlUrlParser urls;
+  RecordingSessions sessions;
+  standin::SimdjsonReader json;
+  RecordingOutput output;
+  FakeWorkspace workspace;
+  FakeMainThread mainThread;
+  ExtensionPlatform platform{keychain, defaults, clock,  urls,      sessions,
+                             json,     output,   output, workspace, mainThread};
+};
+
+}  // namespace tidingsbell::testing

@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/standin/file_keychain.hpp"
+#include "shared/SettingsStore.hpp"
+#include "tests/fakes.hpp"
+#include "tests/temp_folder.hpp"
+
+namespace tidingsbell {
+namespace {
+
+using platform::Bytes;
+using platform::KeychainQuery;
+using testing::bytes;
+using testing::RecordingKeychain;
+
+TEST(SettingsStoreQueries, ReadAsksForOneDataItemWithExactlyFiveEntries) {
+  RecordingKeychain keychain;
+  const SettingsStore store(keychain);
+  EXPECT_EQ(store.readToken(), std::nullopt);
+  EXPECT_EQ(store.readMuteFlag(), std::nullopt);
+
+  ASSERT_EQ(keychain.calls.size(), 2u);
+  for (const auto& call : keychain.calls) {
+    EXPECT_EQ(call.operation, "copy");
+    EXPECT_EQ(call.query.entryCount(), 5u);
+    EXPECT_EQ(call.query.secClass, platform::SecClass::GenericPassword);
+    EXPECT_EQ(call.query.service, "com.marblequail.Tidingsbell");
+    EXPECT_EQ(call.query.returnData, true);
+    EXPECT_EQ(call.query.matchLimit, platform::SecMatchLimit::One);
+  }
+  EXPECT_EQ(keychain.calls[0].query.account, "personal_access_token");
+  EXPECT_EQ(keychain.calls[1].query.account, "mute_switch");
+}
+
+TEST(SettingsStoreQueries, SaveDeletesThenAddsTheSameFourEntryDictionary) {
+  RecordingKeychain keychain;
+  const SettingsStore store(keychain);
+  EXPECT_TRUE(store.saveToken(""));  // nothing to delete on the first save: not a failure
+  EXPECT_TRUE(store.saveMuteFlag(true));
+
+  ASSERT_EQ(keychain.calls.size(), 4u);
+  EXPECT_EQ(keychain.calls[0].operation, "delete");
+  EXPECT_EQ(keychain.calls[1].operation, "add");
+  EXPECT_EQ(keychain.calls[0].query, keychain.calls[1].query);
+  EXPECT_EQ(keychain.calls[1].query.entryCount(), 4u);
+  EXPECT_EQ(keychain.calls[1].query.account, "personal_access_token");
+  EXPECT_EQ(keychain.calls[1].query.valueData, Bytes{});  // zero bytes, still added
+  EXPECT_EQ(keychain.calls[3].query.account, "mute_switch");
+  EXPECT_EQ(keychain.calls[3].query.valueData, Bytes{0x01});
+}
+
+TEST(SettingsStoreQueries, WriterReportsTheAddAloneAndIgnoresTheDelete) {
+  RecordingKeychain keychain;
+  const SettingsStore store(keychain);
+  keychain.forcedDeleteStatus = platform::errSecIO;
+  EXPECT_TRUE(store.saveMuteFlag(false));
+  keychain.forcedDeleteStatus.reset();
+  keychain.forcedAddStatus = -25308;
+  EXPECT_FALSE(store.saveToken("abc"));  // the delete succeeded, the add did not
+  EXPECT_EQ(store.readToken(), std::nullopt);  // and nothing is left
+}
+
+TEST(SettingsStoreQueries, FailedOrNonDataReadsGiveNone) {
+  RecordingKeychain keychain;
+  const SettingsStore store(keychain);
+  keychain.items["personal_access_token"] = platform::NotData{};
+  keychain.items["mute_switch"] = std::monostate{};
+  EXPECT_EQ(store.readToken(), std::nullopt);
+  EXPECT_EQ(store.readMuteFlag(), std::nullopt);
+  keychain.store("personal_access_token", bytes("tok"));
+  keychain.forcedCopyStatus = -34018;
+  EXPECT_EQ(store.readToken(), std::nullopt);
+}
+
+TEST(SettingsStoreEncoding, TokensRoundTripByteForByte) {
+  RecordingKeychain keychain;
+  const SettingsStore store(keychain);
+  for (const std::string& token : std::vector<std::string>{
+           "ghp_abc123", "caf\xC3\xA9 \xF0\x9F\x94\x94", "  spaced \n", ""}) {
+    ASSERT_TRUE(store.saveToken(token));
+    EXPECT_EQ(std::get<Bytes>(keychain.items["personal_access_token"]), bytes(token));
+    EXPECT_EQ(store.readToken(), token);  // the empty token reads back as "", not none
+  }
+}
+
+TEST(SettingsStoreEncoding, TokenBytesThatAreNotUtf8ReadAsNone) {
+  RecordingKeychain keychain;
+  const SettingsStore store(keychain);
+  for (const Bytes& invalid : {Bytes{0xFF}, Bytes{0xC3}, Bytes{0xC0, 0xAF}, Bytes{0xED, 0xA0, 0x80},
+                               Bytes{0xF4, 0x90, 0x80, 0x80}}) {
+    keychain.store("personal_access_token", invalid);
+    EXPECT_EQ(store.readToken(), std::nullopt);
+  }
+}
+
+TEST(SettingsStoreEncoding, TextWithNoUtf8FormIsRefusedBeforeTheOldTokenIsDeleted) {
+  RecordingKeychain keychain;
+  const SettingsStore store(keychain);
+  keychain.store("personal_access_token", bytes("kept"));
+  EXPECT_FALSE(store.saveToken("\xFF"));
+  EXPECT_TRUE(keychain.calls.empty());
+  EXPECT_EQ(store.readToken(), "kept");
+}
+
+TEST(SettingsStoreEncoding, MuteFlagLooksAtTheFirstByteOnly) {
+  RecordingKeychain keychain;
+  const SettingsStore store(keychain);
+  const std::vector<std::pair<Bytes, std::optional<bool>>> cases = {
+      {{0x01}, true}, {{0x00}, false}, {{0x02}, true}, {{0x00, 0x01}, false}, {{}, std::nullopt}};
+  for (const auto& [stored, expected] : cases) {
+    keychain.store("mute_switch", stored);
+    EXPECT_EQ(store.readMuteFlag(), expected);
+  }
+  ASSERT_TRUE(store.saveMuteFlag(false));
+  EXPECT_EQ(std::get<Bytes>(keychain.items["mute_switch"]), Bytes{0x00});
+  EXPECT_EQ(store.readMuteFlag(), false);
+}
+
+// The same store over the stand-in keychain file.
+class FileKeychainTest : public ::testing::Test {
+ protected:
+  testing::TempFolder folder;
+  std::filesystem::path file = folder.path() / "store" / "keychain.json";
+  standin::FileKeychain keychain{file};
+  SettingsStore store{keychain};
+};
+
+TEST_F(FileKeychainTest, SavesReplaceWhateverTheOldItemHeldAndKeepTheFilePrivate) {
+  EXPECT_EQ(store.readToken(), std::nullopt);
+  EXPECT_EQ(store.readMuteFlag(), std::nullopt);
+  ASSERT_TRUE(store.saveToken("first"));
+  ASSERT_TRUE(store.saveToken("second"));  // the delete carries "second" yet removes "first"
+  ASSERT_TRUE(store.saveMuteFlag(true));
+  EXPECT_EQ(store.readToken(), "second");
+  EXPECT_EQ(store.readMuteFlag(), true);
+
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(file.parent_path().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST_F(FileKeychainTest, StatusCodesMatchThePlatform) {
+  KeychainQuery query;
+  query.secClass = platform::SecClass::GenericPassword;
+  query.service = "svc";
+  query.account = "acct";
+  platform::KeychainResult result;
+  EXPECT_EQ(keychain.copyMatching(query, result), platform::errSecItemNotFound);
+  EXPECT_EQ(keychain.deleteItem(query), platform::errSecItemNotFound);
+  query.valueData = bytes("one");
+  EXPECT_EQ(keychain.add(query), platform::errSecSuccess);
+  query.valueData = bytes("two");
+  EXPECT_EQ(keychain.add(query), platform::errSecDuplicateItem);
+  query.valueData.reset();
+  query.returnData = true;
+  EXPECT_EQ(keychain.copyMatching(query, result), platform::errSecSuccess);
+  EXPECT_EQ(std::get<Bytes>(result), bytes("one"));
+}
+
+TEST_F(FileKeychainTest, CorruptFileReadsAsNoneAndTheNextSaveStartsAfreshBesideIt) {
+  ASSERT_TRUE(store.saveToken("lost"));
+  for (const std::string& garbage : std::vector<std::string>{
+           "{\"items\":[{\"class\":\"genp\"", "not json", "{\"items\":7}", std::string("\0\0\0", 3)}) {
+    std::ofstream(file, std::ios::trunc) << garbage;
+    EXPECT_EQ(store.readToken(), std::nullopt);
+    EXPECT_EQ(store.readMuteFlag(), std::nullopt);
+    ASSERT_TRUE(store.saveToken("fresh"));
+    EXPECT_EQ(store.readToken(), "fresh");
+  }
+  int asides = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
+    asides += entry.path().filename().string().starts_with("keychain.json.corrupt-") ? 1 : 0;
+  }
+  EXPECT_GE(asides, 1);
+}
+
+TEST_F(FileKeychainTest, UnreadableFileIsLeftUntouchedAndSavesFail) {
+  // A folder where the file should be cannot be read, even by root.
+  std::filesystem::create_directories(file);
+  EXPECT_EQ(store.readToken(), std::nullopt);
+  EXPECT_FALSE(store.saveToken("x"));
+  EXPECT_FALSE(store.saveMuteFlag(true));
+  EXPECT_TRUE(std::filesystem::is_directory(file));
+}
+
+TEST_F(FileKeychainTest, TwoProcessesSavingAndReadingNeverSeeATornFile) {
+  constexpr int kRounds = 150;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    standin::FileKeychain own(file);
+    const SettingsStore childStore(own);
+    bool ok = true;
+    for (int i = 0; i < kRounds; ++i) {
+      ok = childStore.saveMuteFlag(i % 2 == 0) && ok;
+      ok = childStore.readMuteFlag().has_value() && ok;
+    }
+    _exit(ok ? 0 : 1);
+  }
+  for (int i = 0; i < kRounds; ++i) {
+    store.saveToken("token-" + std::to_string(i));
+    // Between another save's delete and add the item may be missing, but a read never fails
+    // on a half-written file: whatever it finds is a whole token.
+    const auto token = store.readToken();
+    if (token) {
+      EXPECT_TRUE(token->starts_with("token-")) << *token;
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(store.readToken(), "token-" + std::to_string(kRounds - 1));
+  EXPECT_EQ(store.readMuteFlag(), (kRounds - 1) % 2 == 0);
+}
+
+}  // namespace
+}  // namespace tidingsbell
