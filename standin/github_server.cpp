@@ -1,0 +1,315 @@
+#include "standin/github_server.hpp"
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <stdexcept>
+
+#include "platform/standin/text.hpp"
+
+namespace tidingsbell::standin {
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::string httpDate(std::time_t when) {
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  char text[64];
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+  return text;
+}
+
+std::string isoDate(std::time_t when) {
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string notification(int index) {
+  static const char* const kRepositories[] = {"octo-org/octo-repo", "octo-org/hello-world",
+                                              "marblequail/tidings", "octocat/Spoon-Knife"};
+  static const char* const kReasons[] = {"subscribed", "mention", "review_requested", "assign",
+                                         "author", "comment", "team_mention"};
+  static const char* const kTypes[] = {"Issue", "PullRequest", "Release", "Discussion"};
+  const std::string repository = kRepositories[index % 4];
+  const std::string owner = repository.substr(0, repository.find('/'));
+  const std::string name = repository.substr(repository.find('/') + 1);
+  const std::string id = std::to_string(1000 + index);
+  const std::string number = std::to_string(1 + index % 97);
+  const std::string type = kTypes[index % 4];
+  const std::string kind = type == "PullRequest" ? "pulls" : "issues";
+  const std::time_t updated = 1796580000 - index * 600L;
+  const std::string api = "https://api.github.com";
+  return std::string("{") + "\"id\":\"" + id + "\"," +
+         "\"repository\":{\"id\":" + std::to_string(1296269 + index % 4) +
+         ",\"node_id\":\"MDEwOlJlcG9zaXRvcnkxMjk2MjY5\",\"name\":\"" + name +
+         "\",\"full_name\":\"" + repository + "\",\"owner\":{\"login\":\"" + owner +
+         "\",\"id\":" + std::to_string(583231 + index % 4) +
+         ",\"avatar_url\":\"https://github.com/images/error/" + owner +
+         "_happy.gif\",\"url\":\"" + api + "/users/" + owner + "\",\"html_url\":\"https://github.com/" +
+         owner + "\",\"type\":\"Organization\",\"site_admin\":false},\"private\":false," +
+         "\"html_url\":\"https://github.com/" + repository + "\",\"description\":\"This your first repo!\"," +
+         "\"fork\":false,\"url\":\"" + api + "/repos/" + repository + "\"}," +
+         "\"subject\":{\"title\":\"Greetings number " + id + " \\u2014 please review\",\"url\":\"" +
+         api + "/repos/" + repository + "/" + kind + "/" + number + "\",\"latest_comment_url\":\"" +
+         api + "/repos/" + repository + "/issues/comments/" + std::to_string(123 + index) +
+         "\",\"type\":\"" + type + "\"}," + "\"reason\":\"" + kReasons[index % 7] + "\"," +
+         "\"unread\":" + (index % 3 == 0 ? "false" : "true") + "," + "\"updated_at\":\"" +
+         isoDate(updated) + "\"," + "\"last_read_at\":" +
+         (index % 2 == 0 ? "null" : "\"" + isoDate(updated - 3600) + "\"") + "," +
+         "\"url\":\"" + api + "/notifications/threads/" + id + "\"," +
+         "\"subscription_url\":\"" + api + "/notifications/threads/" + id + "/subscription\"}";
+}
+
+// Accepts connections and never answers, until stopped.
+class StallingListener {
+ public:
+  explicit StallingListener(int port) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int yes = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener_, 64) != 0 || ::pipe2(stopPipe_, O_CLOEXEC) != 0) {
+      throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  StallingListener(const StallingListener&) = delete;
+  StallingListener& operator=(const StallingListener&) = delete;
+  ~StallingListener() {
+    (void)!::write(stopPipe_[1], "x", 1);
+    thread_.join();
+    for (const int fd : accepted_) ::close(fd);
+    ::close(listener_);
+    ::close(stopPipe_[0]);
+    ::close(stopPipe_[1]);
+  }
+  [[nodiscard]] int port() const { return port_; }
+
+ private:
+  void run() {
+    for (;;) {
+      pollfd fds[2] = {{listener_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0) continue;
+      if (fds[1].revents != 0) return;
+      const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client >= 0) accepted_.push_back(client);
+    }
+  }
+  int listener_ = -1;
+  int stopPipe_[2] = {-1, -1};
+  int port_ = 0;
+  std::vector<int> accepted_;
+  std::thread thread_;
+};
+
+}  // namespace
+
+std::string RecordedRequest::header(std::string_view name) const {
+  for (const auto& [key, value] : headers) {
+    if (equalsIgnoringCase(key, name)) return value;
+  }
+  return {};
+}
+
+std::string notificationsPage(int count, int page, int perPage) {
+  std::string body = "[";
+  const int first = (page - 1) * perPage;
+  const int last = std::min(count, first + perPage);
+  for (int i = first; i < last; ++i) {
+    if (i != first) body += ',';
+    body += notification(i);
+  }
+  body += ']';
+  return body;
+}
+
+struct GithubServer::Impl {
+  GithubServerOptions options;
+  std::atomic<int> count{0};
+  std::time_t started = std::time(nullptr);
+  std::unique_ptr<httplib::SSLServer> server;
+  std::unique_ptr<StallingListener> staller;
+  std::thread thread;
+  std::mutex mutex;
+  std::vector<RecordedRequest> requests;
+
+  void record(const httplib::Request& request) {
+    RecordedRequest recorded{request.method, "", request.target, {}};
+    for (const auto& [key, value] : request.headers) {
+      // The library adds the peer's addresses as headers; they were never sent.
+      if (key == "REMOTE_ADDR" || key == "REMOTE_PORT" || key == "LOCAL_ADDR" || key == "LOCAL_PORT") {
+        continue;
+      }
+      recorded.headers.emplace_back(key, value);
+    }
+    std::string host = recorded.header("Host");
+    recorded.host = host.substr(0, host.find(':'));
+    const std::lock_guard lock(mutex);
+    if (options.requestLog) {
+      std::string line = "{\"method\":" + jsonQuote(recorded.method) + ",\"host\":" +
+                         jsonQuote(recorded.host) + ",\"path\":" + jsonQuote(recorded.path) +
+                         ",\"headers\":{";
+      for (std::size_t i = 0; i < recorded.headers.size(); ++i) {
+        if (i != 0) line += ',';
+        line += jsonQuote(recorded.headers[i].first) + ":" + jsonQuote(recorded.headers[i].second);
+      }
+      line += "}}\n";
+      std::ofstream(*options.requestLog, std::ios::app) << line << std::flush;
+    }
+    requests.push_back(std::move(recorded));
+  }
+
+  void answer(const httplib::Request& request, httplib::Response& response) {
+    const std::string host = request.get_header_value("Host").substr(
+        0, request.get_header_value("Host").find(':'));
+    if (host == "github.com" || host == "www.github.com") {
+      answerWeb(request, response);
+    } else {
+      answerApi(request, response);
+    }
+  }
+
+  void answerWeb(const httplib::Request& request, httplib::Response& response) {
+    if (request.method == "GET" && request.path == "/notifications") {
+      response.set_content(
+          "<!DOCTYPE html>\n<html><head><title>Notifications</title></head>"
+          "<body><h1>Notifications</h1><p>" + std::to_string(count.load()) +
+              " unread notifications.</p></body></html>\n",
+          "text/html; charset=utf-8");
+      return;
+    }
+    response.status = 404;
+    response.set_content("<!DOCTYPE html>\n<html><body>Not Found</body></html>\n", "text/html");
+  }
+
+  void answerApi(const httplib::Request& request, httplib::Response& response) {
+    response.set_header("X-GitHub-Media-Type", "github.v3; format=json");
+    if (options.status) {
+      response.status = *options.status;
+      response.set_content(options.body, "application/json; charset=utf-8");
+      return;
+    }
+    const std::string authorization = request.get_header_value("Authorization");
+    const bool authorized = options.token ? authorization == "Bearer " + *options.token
+                                          : authorization.starts_with("Bearer ");
+    if (!authorized) {
+      response.status = 401;
+      response.set_content(kBadCredentialsBody, "application/json; charset=utf-8");
+      return;
+    }
+    if (request.method != "GET" || request.path != "/notifications") {
+      response.status = 404;
+      response.set_content(
+          R"({"message":"Not Found","documentation_url":"https://docs.github.com/rest","status":"404"})",
+          "application/json; charset=utf-8");
+      return;
+    }
+    const int total = count.load();
+    int page = 1;
+    int perPage = kNotificationsPerPage;
+    try {
+      if (request.has_param("page")) page = std::max(1, std::stoi(request.get_param_value("page")));
+      if (request.has_param("per_page")) {
+        perPage = std::clamp(std::stoi(request.get_param_value("per_page")), 1, kNotificationsPerPage);
+      }
+    } catch (const std::exception&) {
+      // GitHub ignores a malformed paging parameter.
+    }
+    const int lastPage = std::max(1, (total + perPage - 1) / perPage);
+    if (page < lastPage) {
+      const std::string base = "https://api.github.com/notifications?";
+      const std::string size = perPage != kNotificationsPerPage ? "per_page=" + std::to_string(perPage) + "&" : "";
+      response.set_header("Link", "<" + base + size + "page=" + std::to_string(page + 1) +
+                                      ">; rel=\"next\", <" + base + size + "page=" +
+                                      std::to_string(lastPage) + ">; rel=\"last\"");
+    }
+    response.set_header("X-Poll-Interval", "60");
+    response.set_header("Last-Modified", httpDate(started));
+    response.set_content(notificationsPage(total, page, perPage), "application/json; charset=utf-8");
+  }
+};
+
+GithubServer::GithubServer(GithubServerOptions options) : impl_(std::make_unique<Impl>()) {
+  impl_->count = options.count;
+  impl_->options = std::move(options);
+}
+
+GithubServer::~GithubServer() { stop(); }
+
+int GithubServer::start() {
+  Impl& impl = *impl_;
+  if (impl.options.stall) {
+    impl.staller = std::make_unique<StallingListener>(impl.options.port);
+    port_ = impl.staller->port();
+    return port_;
+  }
+  const auto& certs = impl.options.certificates;
+  impl.server = std::make_unique<httplib::SSLServer>(certs.serverCertificate.c_str(),
+                                                     certs.serverKey.c_str());
+  if (!impl.server->is_valid()) throw std::runtime_error("cannot load the server certificate");
+  auto handler = [&impl](const httplib::Request& request, httplib::Response& response) {
+    impl.answer(request, response);
+  };
+  impl.server->Get(".*", handler);
+  impl.server->Post(".*", handler);
+  impl.server->Put(".*", handler);
+  impl.server->Patch(".*", handler);
+  impl.server->Delete(".*", handler);
+  impl.server->set_logger([&impl](const httplib::Request& request, const httplib::Response&) {
+    impl.record(request);
+  });
+  if (impl.options.port == 0) {
+    port_ = impl.server->bind_to_any_port("127.0.0.1");
+  } else if (impl.server->bind_to_port("127.0.0.1", impl.options.port)) {
+    port_ = impl.options.port;
+  } else {
+    port_ = -1;
+  }
+  if (port_ <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");
+  impl.thread = std::thread([&impl] { impl.server->listen_after_bind(); });
+  // Until the loop runs, a stop would be lost and the thread never end.
+  while (!impl.server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return port_;
+}
+
+void GithubServer::stop() {
+  Impl& impl = *impl_;
+  impl.staller.reset();
+  if (impl.server) impl.server->stop();
+  if (impl.thread.joinable()) impl.thread.join();
+  impl.server.reset();
+}
+
+void GithubServer::setCount(int count) { impl_->count = count; }
+
+std::vector<RecordedRequest> GithubServer::requests() {
+  const std::lock_guard lock(impl_->mutex);
+  return impl_->requests;
+}
+
+}  // namespace tidingsbell::standin

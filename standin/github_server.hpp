@@ -1,0 +1,66 @@
+#pragma once
+// The stand-in GitHub: HTTPS on 127.0.0.1 answering for the API host and the web host, with
+// notifications shaped like GitHub's. It records what it is sent: it is a test server.
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "standin/certificates.hpp"
+
+namespace tidingsbell::standin {
+
+struct GithubServerOptions {
+  CertificatePaths certificates;
+  int port = 0;                        // 0: any free port
+  std::optional<std::string> token;    // the only token accepted; none: any "Bearer " header
+  int count = 3;                       // notifications listed
+  std::optional<int> status;           // with body: the answer to every API request instead
+  std::string body;
+  bool stall = false;                  // accept connections and never answer
+  std::optional<std::filesystem::path> requestLog;  // one JSON line per request
+};
+
+struct RecordedRequest {
+  std::string method;
+  std::string host;
+  std::string path;  // with its query, if any
+  std::vector<std::pair<std::string, std::string>> headers;  // as received
+  [[nodiscard]] std::string header(std::string_view name) const;  // first, case-insensitive
+};
+
+inline constexpr int kNotificationsPerPage = 50;
+inline constexpr const char* kBadCredentialsBody =
+    R"({"message":"Bad credentials","documentation_url":"https://docs.github.com/rest","status":"401"})";
+
+// The body GitHub would answer for `page` (from 1) of `count` notifications.
+std::string notificationsPage(int count, int page, int perPage = kNotificationsPerPage);
+
+class GithubServer {
+ public:
+  explicit GithubServer(GithubServerOptions options);
+  GithubServer(const GithubServer&) = delete;
+  GithubServer& operator=(const GithubServer&) = delete;
+  ~GithubServer();
+
+  // Binds and starts answering; returns the port. Throws std::runtime_error when it cannot.
+  int start();
+  void stop();
+  void setCount(int count);
+  [[nodiscard]] int port() const { return port_; }
+  [[nodiscard]] std::vector<RecordedRequest> requests();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+  int port_ = 0;
+};
+
+}  // namespace tidingsbell::standin

@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "extension/Notifications.hpp"
+#include "extension/SafariExtensionHandler.hpp"
+#include "platform/standin/curl_session.hpp"
+#include "standin/github_server.hpp"
+#include "tests/fakes.hpp"
+#include "tests/raw_tls_server.hpp"
+#include "tests/temp_folder.hpp"
+
+namespace tidingsbell {
+namespace {
+
+using testing::bytes;
+using Calls = std::vector<std::pair<bool, std::string>>;
+
+// What the request and the session look like, on recording fakes.
+TEST(PollRequest, OneAuthenticatedGetOnAFreshUncachedSessionThatIsInvalidated) {
+  testing::FakeExtension fake;
+  testing::HandlerProbe probe;
+  pollNotifications(fake.platform, " tok en ", probe.handler());
+
+  ASSERT_EQ(fake.sessions.sessionsMade, 1);
+  ASSERT_EQ(fake.sessions.tasks.size(), 1u);
+  const auto& task = *fake.sessions.tasks[0];
+  EXPECT_EQ(task.request.url.absoluteString, "https://api.github.com/notifications");
+  EXPECT_EQ(task.request.httpMethod, "GET");
+  EXPECT_EQ(task.request.cachePolicy, 0);
+  EXPECT_EQ(task.request.timeoutInterval, 60.0);
+  EXPECT_EQ(task.request.headerFields,
+            (std::vector<std::pair<std::string, std::string>>{{"Authorization", "Bearer  tok en "}}));
+  EXPECT_EQ(task.configuration.requestCachePolicy, 1);
+  EXPECT_FALSE(task.configuration.hasUrlCache);
+  EXPECT_TRUE(task.resumed);
+  EXPECT_TRUE(task.sessionInvalidated);
+  EXPECT_TRUE(probe.calls->empty());
+
+  task.completion(bytes("[{}]"), platform::UrlResponse{200}, std::nullopt);
+  EXPECT_EQ(*probe.calls, (Calls{{true, "1"}}));
+}
+
+// The badge rules, on the stand-in JSON reader.
+class HandleResponse : public ::testing::Test {
+ protected:
+  standin::SimdjsonReader json;
+  testing::RecordingOutput out;
+  Calls calls;
+  std::string outputWhenCalled;
+
+  std::string badge(const std::optional<platform::Bytes>& body, long status = 200,
+                    std::optional<platform::UrlError> error = std::nullopt) {
+    calls.clear();
+    const ValidationHandler handler = [&](bool enabled, std::string text) {
+      outputWhenCalled = out.text();
+      calls.emplace_back(enabled, std::move(text));
+    };
+    handleNotificationsResponse(json, out, handler, body, platform::UrlResponse{status}, error);
+    EXPECT_EQ(calls.size(), 1u);
+    EXPECT_TRUE(calls.empty() || calls[0].first);
+    return calls.empty() ? "<not called>" : calls[0].second;
+  }
+};
+
+TEST_F(HandleResponse, CountsArraysOfObjectsAndObjectMembers) {
+  EXPECT_EQ(badge(bytes("[]")), "");
+  EXPECT_EQ(badge(bytes("[{},{\"a\":1},{}]")), "3");
+  EXPECT_EQ(badge(bytes("{}")), "");
+  EXPECT_EQ(badge(bytes(" {\"a\":1,\"b\":[]} \n")), "2");
+  EXPECT_EQ(badge(bytes("{\"a\":1,\"a\":2,\"b\":3}")), "2");  // a dictionary keeps one "a"
+  EXPECT_EQ(badge(bytes(standin::notificationsPage(1234, 1, 1234))), "1234");
+  EXPECT_EQ(out.text(), "");
+}
+
+TEST_F(HandleResponse, AnArrayHoldingANonObjectClearsTheBadgeSilently) {
+  EXPECT_EQ(badge(bytes("[{},3]")), "");
+  EXPECT_EQ(badge(bytes("[null]")), "");
+  EXPECT_EQ(out.text(), "");
+}
+
+TEST_F(HandleResponse, BodiesThatAreNotJsonWithAnArrayOrObjectOnTopReportAParseError) {
+  const std::vector<std::string> bad = {"",      "not json", "\"text\"", "42",   "null",
+                                        "[] []", "[1,]",     "{\"a\":1,}", "[/*c*/]", "[\"\xFF\"]"};
+  for (const auto& body : bad) {
+    out.written.clear();
+    EXPECT_EQ(badge(bytes(body)), "") << body;
+    EXPECT_EQ(out.text(),
+              "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t "
+              "in the correct format.\n")
+        << body;
+    EXPECT_EQ(outputWhenCalled, "");  // the handler comes first, then the line
+  }
+}
+
+TEST_F(HandleResponse, TransportErrorsAndErrorStatusesClearTheBadgeAndSayWhy) {
+  EXPECT_EQ(badge(bytes("[{}]"), 200, platform::UrlError{"Error Domain=NSURLErrorDomain Code=-1009"}), "");
+  EXPECT_EQ(out.text(), "Error Domain=NSURLErrorDomain Code=-1009\n");
+  EXPECT_EQ(outputWhenCalled, "");
+
+  for (const long status : {401L, 404L, 500L, 304L, 199L}) {
+    out.written.clear();
+    EXPECT_EQ(badge(bytes(standin::kBadCredentialsBody), status), "");
+    EXPECT_EQ(out.text(), "Request failed with HTTP status " + std::to_string(status) + "\n");
+  }
+  out.written.clear();
+  EXPECT_EQ(badge(std::nullopt), "");
+  EXPECT_EQ(badge(bytes("{\"a\":1,\"b\":2}"), 203), "2");
+  EXPECT_EQ(out.text(), "");
+}
+
+// The whole exchange through the stand-in session against an HTTPS server on loopback.
+class LoopbackExchange : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = new testing::TempFolder();
+    certificates_ = standin::ensureCertificates(folder_->path() / "certs", {"api.github.com", "github.com"});
+  }
+  static void TearDownTestSuite() { delete folder_; }
+
+  std::unique_ptr<standin::GithubServer> server;
+  testing::RecordingOutput out;
+  Calls calls;
+  std::mutex mutex;
+
+  int startServer(standin::GithubServerOptions options) {
+    options.certificates = certificates_;
+    server = std::make_unique<standin::GithubServer>(std::move(options));
+    return server->start();
+  }
+  standin::CurlSessionOptions sessionOptions(int port, bool trusted = true) {
+    standin::CurlSessionOptions options;
+    options.userAgent = standin::defaultUserAgent();
+    options.connectTo = {"api.github.com:443:127.0.0.1:" + std::to_string(port)};
+    if (trusted) options.extraCaFile = certificates_.caCertificate.string();
+    options.timeoutOverride = 0.4;  // no test waits a real minute
+    return options;
+  }
+  // One poll through the stand-in session; returns once its completion has run.
+  std::string poll(standin::CurlSessionOptions options, const std::string& token = "tok") {
+    standin::CurlSessionFactory sessions(std::move(options));
+    testing::FakeExtension fake;
+    ExtensionPlatform platform{fake.keychain, fake.defaults, fake.clock,     fake.urls,
+                               sessions,      fake.json,     out,            out,
+                               fake.workspace, fake.mainThread};
+    calls.clear();
+    pollNotifications(platform, token, [this](bool enabled, std::string text) {
+      const std::lock_guard lock(mutex);
+      calls.emplace_back(enabled, std::move(text));
+    });
+    sessions.waitIdle();
+    EXPECT_EQ(calls.size(), 1u);
+    return calls.empty() ? "<not called>" : calls[0].second;
+  }
+
+  static testing::TempFolder* folder_;
+  static standin::CertificatePaths certificates_;
+};
+testing::TempFolder* LoopbackExchange::folder_ = nullptr;
+standin::CertificatePaths LoopbackExchange::certificates_;
+
+TEST_F(LoopbackExchange, SendsExactlyTheRequestAndCountsTheAnswer) {
+  const int port = startServer({.token = "ghp_x y", .count = 7});
+  EXPECT_EQ(poll(sessionOptions(port), "ghp_x y"), "7");
+  const auto requests = server->requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].host, "api.github.com");
+  EXPECT_EQ(requests[0].path, "/notifications");
+  EXPECT_EQ(requests[0].header("Authorization"), "Bearer ghp_x y");
+  EXPECT_EQ(requests[0].header("User-Agent"), "Tidingsbell_Extension/" + std::string(kTidingsbellVersionForTests));
+  EXPECT_EQ(out.text(), "");
+
+  EXPECT_EQ(poll(sessionOptions(port), ""), "");  // "Bearer " alone is refused
+  EXPECT_EQ(out.text(), "Request failed with HTTP status 401\n");
+}
+
+TEST_F(LoopbackExchange, AuthorizationHeaderGoesOutByteForByte) {
+  for (const std::string& token : std::vector<std::string>{"", " padded\t", "caf\xC3\xA9"}) {
+    testing::RawTlsServer raw(certificates_,
+                              "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\n[{}]");
+    EXPECT_EQ(poll(sessionOptions(raw.port()), token), "1");
+    const std::string request = raw.request();
+    EXPECT_TRUE(request.starts_with("GET /notifications HTTP/1.1\r\n")) << request;
+    EXPECT_NE(request.find("\r\nAuthorization: Bearer " + token + "\r\n"), std::string::npos)
+        << request;
+  }
+}
+
+TEST_F(LoopbackExchange, ErrorAnswersAndMalformedBodies) {
+  const std::vector<std::tuple<int, std::string, std::string, std::string>> cases = {
+      {500, "{\"message\":\"Server Error\"}", "", "Request failed with HTTP status 500\n"},
+      {200, "<html>", "", "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t in the correct format.\n"},
+      {200, "", "", "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t in the correct format.\n"},
+      {200, "17", "", "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t in the correct format.\n"},
+      {200, "[{},1]", "", ""},
+      {200, "{\"a\":1,\"b\":2}", "2", ""}};
+  for (const auto& [status, body, badge, line] : cases) {
+    out.written.clear();
+    const int port = startServer({.status = status, .body = body});
+    EXPECT_EQ(poll(sessionOptions(port)), badge) << body;
+    EXPECT_EQ(out.text(), line) << body;
+    server->stop();
+  }
+}
+
+TEST_F(LoopbackExchange, DeadPortStalledServerAndUntrustedCertificateGiveTransportErrors) {
+  int deadPort = 0;
+  {
+    standin::GithubServer probe({.certificates = certificates_, .stall = true});
+    deadPort = probe.start();
+  }  // closed again: nothing listens there now
+  EXPECT_EQ(poll(sessionOptions(deadPort)), "");
+  EXPECT_EQ(out.text(), "Error Domain=NSURLErrorDomain Code=-1004 \"Could not connect to the server.\"\n");
+
+  out.written.clear();
+  const int stalled = startServer({.stall = true});
+  EXPECT_EQ(poll(sessionOptions(stalled)), "");
+  EXPECT_EQ(out.text(), "Error Domain=NSURLErrorDomain Code=-1001 \"The request timed out.\"\n");
+  server->stop();
+
+  out.written.clear();
+  const int port = startServer({});
+  EXPECT_EQ(poll(sessionOptions(port, /*trusted=*/false)), "");
+  EXPECT_EQ(out.text(),
+            "Error Domain=NSURLErrorDomain Code=-1202 \"The certificate for this server is invalid.\"\n");
+  EXPECT_TRUE(server->requests().empty());
+}
+
+TEST_F(LoopbackExchange, SilenceAfterTheHandshakeTimesOutAndAHangUpIsALostConnection) {
+  {
+    testing::RawTlsServer silent(certificates_, testing::RawTlsServer::kNeverAnswer);
+    EXPECT_EQ(poll(sessionOptions(silent.port())), "");
+  }
+  {
+    testing::RawTlsServer hangUp(certificates_, "");
+    EXPECT_EQ(poll(sessionOptions(hangUp.port())), "");
+  }
+  EXPECT_EQ(out.text(),
+            "Error Domain=NSURLErrorDomain Code=-1001 \"The request timed out.\"\n"
+            "Error Domain=NSURLErrorDomain Code=-1005 \"The network connection was lost.\"\n");
+}
+
+TEST_F(LoopbackExchange, HandlerOutlivesTheExtensionHandlerAndSessionsAreFreed) {
+  const int port = startServer({.count = 2});
+  standin::CurlSessionFactory sessions(sessionOptions(port));
+  testing::FakeExtension fake;
+  fake.keychain.store("personal_access_token", bytes("t"));
+  ExtensionPlatform platform{fake.keychain, fake.defaults, fake.clock, fake.urls,      sessions,
+                             fake.json,     out,           out,        fake.workspace, fake.mainThread};
+  struct NoWindow final : platform::SafariWindow {
+    void openTab(const platform::Url&, bool, Callback<void(std::optional<platform::SafariTab>)>) override {}
+  } window;
+  testing::HandlerProbe probe;
+  {
+    const auto handler = std::make_unique<SafariExtensionHandler>(platform);
+    handler->validateToolbarItemInWindow(window, probe.handler());
+  }  // released as soon as its entry returns, as Safari may
+  sessions.waitIdle();
+  EXPECT_EQ(*probe.calls, (Calls{{true, "2"}}));
+  // Once its task is done the session lets go of the handler and ends its thread.
+  for (int i = 0; i < 500 && (sessions.liveSessions() != 0 || !probe.released()); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(sessions.liveSessions(), 0u);
+  EXPECT_TRUE(probe.released());
+}
+
+}  // namespace
+}  // namespace tidingsbell

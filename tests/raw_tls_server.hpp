@@ -1,0 +1,86 @@
+#pragma once
+// A one-connection TLS server on loopback that keeps the request's bytes exactly as they came,
+// for checks that an HTTP library's parsing would blur (such as trailing spaces in a header).
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "standin/certificates.hpp"
+
+namespace tidingsbell::testing {
+
+class RawTlsServer {
+ public:
+  static constexpr const char* kNeverAnswer = "<never answer>";  // "": close without answering
+
+  RawTlsServer(const standin::CertificatePaths& certificates, std::string answer)
+      : answer_(std::move(answer)) {
+    context_ = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_file(context_, certificates.serverCertificate.c_str(), SSL_FILETYPE_PEM);
+    SSL_CTX_use_PrivateKey_file(context_, certificates.serverKey.c_str(), SSL_FILETYPE_PEM);
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 1);
+    socklen_t length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serveOne(); });
+  }
+  RawTlsServer(const RawTlsServer&) = delete;
+  RawTlsServer& operator=(const RawTlsServer&) = delete;
+  ~RawTlsServer() {
+    ::shutdown(listener_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    ::close(listener_);
+    SSL_CTX_free(context_);
+  }
+  [[nodiscard]] int port() const { return port_; }
+  // The request as received; call after the exchange has finished.
+  std::string request() {
+    if (thread_.joinable()) thread_.join();
+    return request_;
+  }
+
+ private:
+  void serveOne() {
+    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) return;
+    SSL* ssl = SSL_new(context_);
+    SSL_set_fd(ssl, client);
+    if (SSL_accept(ssl) == 1) {
+      char buffer[4096];
+      while (request_.find("\r\n\r\n") == std::string::npos) {
+        const int n = SSL_read(ssl, buffer, sizeof buffer);
+        if (n <= 0) break;
+        request_.append(buffer, static_cast<std::size_t>(n));
+      }
+      if (answer_ == kNeverAnswer) {
+        while (SSL_read(ssl, buffer, sizeof buffer) > 0) {
+        }  // until the client gives up
+      } else if (!answer_.empty()) {
+        SSL_write(ssl, answer_.data(), static_cast<int>(answer_.size()));
+      }
+      SSL_shutdown(ssl);
+    }
+    SSL_free(ssl);
+    ::close(client);
+  }
+
+  std::string answer_;
+  SSL_CTX* context_ = nullptr;
+  int listener_ = -1;
+  int port_ = 0;
+  std::string request_;
+  std::thread thread_;
+};
+
+}  // namespace tidingsbell::testing

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "extension/RefreshBadge.hpp"
+#include "extension/SafariExtensionHandler.hpp"
+#include "platform/standin/file_defaults.hpp"
+#include "tests/fakes.hpp"
+#include "tests/temp_folder.hpp"
+
+namespace tidingsbell {
+namespace {
+
+using platform::Date;
+using platform::Seconds;
+using testing::bytes;
+
+struct PollCall {
+  std::string token;
+  ValidationHandler handler;
+};
+
+class RefreshBadgeTest : public ::testing::Test {
+ protected:
+  testing::FakeExtension fake;
+  std::vector<PollCall> polls;
+  Poll poll = [this](std::string token, ValidationHandler handler) {
+    polls.push_back({std::move(token), std::move(handler)});
+  };
+  testing::HandlerProbe probe;
+
+  void storeToken(std::string_view token) { fake.keychain.store("personal_access_token", bytes(token)); }
+  void storeLastCheck(Seconds ago) { fake.defaults.values["last-check"] = fake.clock.current - ago; }
+  void validate() { refreshBadge(fake.platform, probe.handler(), poll); }
+  [[nodiscard]] int keychainReads() const { return static_cast<int>(fake.keychain.calls.size()); }
+  [[nodiscard]] bool lastCheckIsNow() const {
+    const auto& stored = fake.defaults.values.at("last-check");
+    return std::holds_alternative<Date>(stored) && std::get<Date>(stored) == fake.clock.current;
+  }
+};
+
+TEST_F(RefreshBadgeTest, FirstValidationRecordsTheTimeAndPollsWithTheHandler) {
+  storeToken("ghp_secret");
+  validate();
+  EXPECT_TRUE(lastCheckIsNow());
+  ASSERT_EQ(polls.size(), 1u);
+  EXPECT_EQ(polls[0].token, "ghp_secret");
+  EXPECT_TRUE(probe.calls->empty());  // the answer comes later
+  polls[0].handler(true, "4");        // the poll got the very handler Safari passed
+  EXPECT_EQ(*probe.calls, (std::vector<std::pair<bool, std::string>>{{true, "4"}}));
+}
+
+TEST_F(RefreshBadgeTest, NonDateLastCheckCountsAsAbsent) {
+  storeToken("t");
+  for (const platform::PropertyListValue& odd : {platform::PropertyListValue(std::string("x")),
+                                                 platform::PropertyListValue(std::int64_t{5})}) {
+    fake.defaults.values["last-check"] = odd;
+    validate();
+    EXPECT_TRUE(lastCheckIsNow());
+  }
+  EXPECT_EQ(polls.size(), 2u);
+}
+
+TEST_F(RefreshBadgeTest, ThrottledWithinTheMinuteAndAtTheThresholdItself) {
+  storeToken("t");
+  for (const Seconds ago : {Seconds(0), Seconds(30), Seconds(60)}) {
+    storeLastCheck(ago);
+    validate();
+  }
+  EXPECT_TRUE(polls.empty());
+  EXPECT_EQ(fake.defaults.writes, 0);
+  EXPECT_EQ(keychainReads(), 0);  // a throttled validation never touches the keychain
+  EXPECT_TRUE(probe.calls->empty());
+  EXPECT_TRUE(probe.released());  // released uncalled
+
+  storeLastCheck(Seconds(60.001));
+  validate();
+  EXPECT_EQ(polls.size(), 1u);
+}
+
+TEST_F(RefreshBadgeTest, CalendarWithNoDateThrottlesAgainstNowItself) {
+  storeToken("t");
+  fake.clock.calendarGivesNoDate = true;
+  storeLastCheck(Seconds(0));
+  validate();
+  EXPECT_TRUE(polls.empty());
+  storeLastCheck(Seconds(1));
+  validate();
+  EXPECT_EQ(polls.size(), 1u);
+}
+
+TEST_F(RefreshBadgeTest, DateInTheFutureCountsAsAbsentSoTheBadgeNeverFreezes) {
+  storeToken("t");
+  fake.defaults.values["last-check"] = fake.clock.current + Seconds(3 * 3600);
+  validate();
+  EXPECT_EQ(polls.size(), 1u);
+  EXPECT_TRUE(lastCheckIsNow());
+}
+
+TEST_F(RefreshBadgeTest, NoTokenStillRecordsTheTimeAndReleasesTheHandlerUncalled) {
+  validate();
+  EXPECT_TRUE(lastCheckIsNow());
+  ASSERT_EQ(fake.keychain.calls.size(), 1u);  // the mute flag is not read
+  EXPECT_EQ(fake.keychain.calls[0].query.account, "personal_access_token");
+  EXPECT_TRUE(polls.empty());
+  EXPECT_TRUE(probe.calls->empty());
+  EXPECT_TRUE(probe.released());
+
+  fake.clock.current += Seconds(59);
+  storeToken("t");
+  validate();  // within the minute of the token-less validation
+  EXPECT_TRUE(polls.empty());
+}
+
+TEST_F(RefreshBadgeTest, MutedClearsTheBadgeAtOnceAndSendsNothing) {
+  storeToken("t");
+  fake.keychain.store("mute_switch", {0x01});
+  validate();
+  EXPECT_EQ(*probe.calls, (std::vector<std::pair<bool, std::string>>{{true, ""}}));
+  EXPECT_TRUE(polls.empty());
+  EXPECT_TRUE(probe.released());
+}
+
+TEST_F(RefreshBadgeTest, NotMutedOrNoFlagPolls) {
+  storeToken("t");
+  validate();
+  fake.keychain.store("mute_switch", {0x00});
+  fake.clock.current += Seconds(61);
+  validate();
+  EXPECT_EQ(polls.size(), 2u);
+}
+
+TEST_F(RefreshBadgeTest, EmptyTokenGoesOnToThePoll) {
+  storeToken("");
+  validate();
+  ASSERT_EQ(polls.size(), 1u);
+  EXPECT_EQ(polls[0].token, "");
+}
+
+TEST_F(RefreshBadgeTest, TokenWithAControlCharacterIsNeverSent) {
+  for (const std::string& token :
+       {std::string("ab\ncd"), std::string("a\rb"), std::string("a\0b", 3), std::string("x\x7F")}) {
+    storeToken(token);
+    testing::HandlerProbe own;
+    fake.defaults.values.clear();
+    refreshBadge(fake.platform, own.handler(), poll);
+    EXPECT_EQ(*own.calls, (std::vector<std::pair<bool, std::string>>{{true, ""}}));
+  }
+  EXPECT_TRUE(polls.empty());
+  const std::string line = "The personal access token was not sent: it contains a control character\n";
+  EXPECT_EQ(fake.output.text(), line + line + line + line);
+
+  storeToken("tab\tand \xC3\xA9 are fine");
+  fake.defaults.values.clear();
+  validate();
+  EXPECT_EQ(polls.size(), 1u);
+}
+
+TEST_F(RefreshBadgeTest, TwoValidationsWithinAMinuteFromTwoWindowsPollOnce) {
+  storeToken("t");
+  const SafariExtensionHandler first(fake.platform), second(fake.platform);
+  struct NoWindow final : platform::SafariWindow {
+    void openTab(const platform::Url&, bool, Callback<void(std::optional<platform::SafariTab>)>) override {}
+  } one, two;
+  testing::HandlerProbe secondProbe;
+  first.validateToolbarItemInWindow(one, probe.handler());
+  second.validateToolbarItemInWindow(two, secondProbe.handler());
+  ASSERT_EQ(fake.sessions.tasks.size(), 1u);
+  EXPECT_TRUE(secondProbe.released());
+  EXPECT_TRUE(secondProbe.calls->empty());
+}
+
+// The same throttle over the stand-in defaults file.
+class DefaultsFileTest : public ::testing::Test {
+ protected:
+  testing::TempFolder folder;
+  std::filesystem::path file = folder.path() / "defaults" / "com.marblequail.Tidingsbell.Extension.json";
+};
+
+TEST_F(DefaultsFileTest, ThrottleHoldsAcrossInstancesAndSurvivesACorruptFile) {
+  testing::FakeExtension fake;
+  standin::FileUserDefaults defaults(file);
+  ExtensionPlatform withFile{fake.keychain, defaults,         fake.clock,  fake.urls,
+                             fake.sessions, fake.json,        fake.output, fake.output,
+                             fake.workspace, fake.mainThread};
+  fake.keychain.store("personal_access_token", bytes("t"));
+  int polls = 0;
+  const Poll poll = [&](std::string, ValidationHandler) { ++polls; };
+
+  refreshBadge(withFile, {}, poll);
+  standin::FileUserDefaults other(file);  // another process's view
+  ASSERT_TRUE(other.objectForKey("last-check").has_value());
+  refreshBadge(withFile, {}, poll);
+  EXPECT_EQ(polls, 1);
+
+  std::ofstream(file, std::ios::trunc) << "{\"last-check\": {\"date\": ";
+  EXPECT_FALSE(other.objectForKey("last-check").has_value());  // corrupt reads as empty
+  refreshBadge(withFile, {}, poll);
+  EXPECT_EQ(polls, 2);
+  EXPECT_TRUE(other.objectForKey("last-check").has_value());  // rewritten whole
+}
+
+TEST_F(DefaultsFileTest, TwoProcessesValidatingAtOnceKeepAReadableFile) {
+  constexpr int kRounds = 100;
+  auto work = [&](int seed) {
+    testing::FakeExtension fake;
+    standin::FileUserDefaults defaults(file);
+    ExtensionPlatform platform{fake.keychain, defaults,  fake.clock,     fake.urls,
+                               fake.sessions, fake.json, fake.output,    fake.output,
+                               fake.workspace, fake.mainThread};
+    for (int i = 0; i < kRounds; ++i) {
+      fake.clock.current += Seconds(61 + seed);
+      refreshBadge(platform, {}, [](std::string, ValidationHandler) {});
+    }
+  };
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    work(1);
+    _exit(0);
+  }
+  work(0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::ifstream in(file);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const auto values = standin::FileUserDefaults::parse(text);
+  ASSERT_TRUE(values.has_value()) << text;
+  EXPECT_TRUE(std::holds_alternative<Date>(values->at("last-check")));
+}
+
+}  // namespace
+}  // namespace tidingsbell
