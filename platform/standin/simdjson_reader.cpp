@@ -38,6 +38,8 @@ std::size_t distinctKeys(simdjson::dom::object object) {
 
 platform::JsonSummary SimdjsonReader::summarize(const platform::Bytes& data) {
   // One parser per thread keeps its buffers between polls without any sharing.
+  // Zero bytes are no document; simdjson would also copy from a null pointer for them.
+  if (data.empty()) return platform::JsonParseError{kJsonParseErrorDescription};
   thread_local simdjson::dom::parser parser;
   const bool padded = data.capacity() - data.size() >= simdjson::SIMDJSON_PADDING;
   simdjson::dom::element root;

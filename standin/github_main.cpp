@@ -1,0 +1,137 @@
+// tidingsbell-github: the stand-in GitHub on loopback, for the demo, the tests and benchmarks.
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "standin/github_server.hpp"
+
+namespace {
+
+using tidingsbell::standin::GithubServer;
+using tidingsbell::standin::GithubServerOptions;
+
+int usage(const std::string& problem) {
+  std::fprintf(stderr,
+               "tidingsbell-github: %s\nusage: tidingsbell-github --certs DIR [--port N] "
+               "[--token TEXT] [--count N] [--status CODE --body FILE] [--stall] "
+               "[--requests FILE]\n",
+               problem.c_str());
+  return 2;
+}
+
+bool parseNumber(const char* text, int low, int high, int& out) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
+  out = static_cast<int>(value);
+  return true;
+}
+
+// `count N` lines change the number of notifications; each is echoed once it applies.
+void readCommands(GithubServer& server) {
+  std::string pending;
+  char buffer[512];
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n <= 0) return;  // no more commands; the server goes on until it is told to stop
+    pending.append(buffer, static_cast<std::size_t>(n));
+    std::size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      const std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      int count = 0;
+      if (line.rfind("count ", 0) == 0 && parseNumber(line.c_str() + 6, 0, 1'000'000, count)) {
+        server.setCount(count);
+        std::printf("count %d\n", count);
+        std::fflush(stdout);
+      } else if (!line.empty()) {
+        std::fprintf(stderr, "tidingsbell-github: unknown command: %s\n", line.c_str());
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  GithubServerOptions options;
+  std::string certs;
+  std::optional<std::string> bodyFile;
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (flag == "--stall") {
+      options.stall = true;
+    } else if (!hasValue) {
+      return usage("missing value for " + flag);
+    } else if (flag == "--certs") {
+      certs = argv[++i];
+    } else if (flag == "--port") {
+      if (!parseNumber(argv[++i], 0, 65535, options.port)) return usage("bad port");
+    } else if (flag == "--token") {
+      options.token = argv[++i];
+    } else if (flag == "--count") {
+      if (!parseNumber(argv[++i], 0, 1'000'000, options.count)) return usage("bad count");
+    } else if (flag == "--status") {
+      int status = 0;
+      if (!parseNumber(argv[++i], 100, 599, status)) return usage("bad status");
+      options.status = status;
+    } else if (flag == "--body") {
+      bodyFile = argv[++i];
+    } else if (flag == "--requests") {
+      options.requestLog = argv[++i];
+    } else {
+      return usage("unknown option " + flag);
+    }
+  }
+  if (certs.empty()) return usage("--certs DIR is required");
+  if (options.status.has_value() != bodyFile.has_value()) {
+    return usage("--status and --body go together");
+  }
+  if (bodyFile) {
+    std::ifstream in(*bodyFile, std::ios::binary);
+    if (!in) return usage("cannot read " + *bodyFile);
+    std::stringstream text;
+    text << in.rdbuf();
+    options.body = text.str();
+  }
+
+  // Every thread inherits the blocked signals; the main thread alone waits for them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  try {
+    options.certificates =
+        tidingsbell::standin::ensureCertificates(certs, {"api.github.com", "github.com"});
+    GithubServer server(std::move(options));
+    const int port = server.start();
+    std::printf("listening 127.0.0.1:%d\n", port);
+    std::fflush(stdout);
+    std::thread(readCommands, std::ref(server)).detach();
+    for (;;) {
+      int signal = 0;
+      sigwait(&stopSignals, &signal);
+      if (signal != SIGPIPE) break;
+    }
+    server.stop();
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tidingsbell-github: %s\n", error.what());
+    return 1;
+  }
+  std::fflush(stdout);
+  _exit(0);  // the command reader may still be blocked on standard input
+}

@@ -1,0 +1,144 @@
+#pragma once
+// Runs one of the stand-in programs as a child process with pipes on its standard streams, for
+// the tests that drive the programs through their command forms.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace tidingsbell::testing {
+
+// A program built next to the tests: $TIDINGSBELL_BUILD_DIR/standin/NAME.
+inline std::string programPath(const std::string& name) {
+  const char* build = std::getenv("TIDINGSBELL_BUILD_DIR");
+  return std::string(build != nullptr ? build : ".") + "/standin/" + name;
+}
+
+class ChildProcess {
+ public:
+  ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+      return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<std::string> environment;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (!env.contains(entry.substr(0, entry.find('=')))) environment.push_back(entry);
+    }
+    for (const auto& [key, value] : env) environment.push_back(key + "=" + value);
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    stdin_ = in[1];
+    stdout_ = out[0];
+    stderr_ = err[0];
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess() {
+    if (pid_ > 0 && !exitStatus_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    for (const int fd : {stdin_, stdout_, stderr_}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+
+  [[nodiscard]] bool started() const { return pid_ > 0; }
+  [[nodiscard]] pid_t pid() const { return pid_; }
+
+  void send(const std::string& line) {
+    const std::string text = line + "\n";
+    (void)!::write(stdin_, text.data(), text.size());
+  }
+  void closeInput() {
+    ::close(stdin_);
+    stdin_ = -1;
+  }
+  // The next line of standard output, or nullopt when none came within the time.
+  std::optional<std::string> readLine(std::chrono::milliseconds within = std::chrono::seconds(20)) {
+    return readLineFrom(stdout_, outBuffer_, within);
+  }
+  std::optional<std::string> readErrorLine(std::chrono::milliseconds within = std::chrono::seconds(20)) {
+    return readLineFrom(stderr_, errBuffer_, within);
+  }
+  // Waits for the exit and returns the exit status (-1 for a signal or a time-out).
+  int wait(std::chrono::milliseconds within = std::chrono::seconds(30)) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (!exitStatus_) {
+      int status = 0;
+      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        break;
+      }
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+      ::usleep(2000);
+    }
+    return *exitStatus_;
+  }
+  // What is left on standard output or error after the exit.
+  std::string remainingOutput() { return drain(stdout_, outBuffer_); }
+  std::string remainingErrors() { return drain(stderr_, errBuffer_); }
+
+ private:
+  static std::optional<std::string> readLineFrom(int fd, std::string& buffer,
+                                                 std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    for (;;) {
+      if (const auto end = buffer.find('\n'); end != std::string::npos) {
+        std::string line = buffer.substr(0, end);
+        buffer.erase(0, end + 1);
+        return line;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return std::nullopt;
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+      char chunk[4096];
+      const ssize_t n = ::read(fd, chunk, sizeof chunk);
+      if (n <= 0) return std::nullopt;
+      buffer.append(chunk, static_cast<std::size_t>(n));
+    }
+  }
+  static std::string drain(int fd, std::string& buffer) {
+    char chunk[4096];
+    ssize_t n;
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0) buffer.append(chunk, static_cast<std::size_t>(n));
+    return std::exchange(buffer, {});
+  }
+
+  pid_t pid_ = -1;
+  int stdin_ = -1, stdout_ = -1, stderr_ = -1;
+  std::string outBuffer_, errBuffer_;
+  std::optional<int> exitStatus_;
+};
+
+}  // namespace tidingsbell::testing
