@@ -1,0 +1,80 @@
+#pragma once
+// The stand-in Safari: the extension linked in, driven one command a line, printing one line
+// per event. Safari makes a new SafariExtensionHandler for each event and releases it as soon
+// as its entry returns, so nothing the extension does can lean on a handler that lives on.
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "extension/ExtensionPlatform.hpp"
+#include "platform/safari.hpp"
+#include "platform/standin/basics.hpp"
+#include "platform/standin/curl_session.hpp"
+#include "platform/standin/file_defaults.hpp"
+#include "platform/standin/file_keychain.hpp"
+#include "platform/standin/simdjson_reader.hpp"
+
+namespace tidingsbell::standin {
+
+// Counts work running on other threads, so `wait` can return once all of it is done.
+class WorkTracker {
+ public:
+  void begin();
+  void end();
+  void waitIdle();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable idle_;
+  int running_ = 0;
+};
+
+// The user information of a page message from its JSON form; nullopt for JSON null.
+// Throws std::invalid_argument when the text is not an object with a text "name".
+struct PageMessage {
+  std::string name;
+  std::optional<platform::UserInfo> userInfo;
+};
+PageMessage parsePageMessage(std::string_view json);
+
+class SafariHost {
+ public:
+  SafariHost();
+  SafariHost(const SafariHost&) = delete;
+  SafariHost& operator=(const SafariHost&) = delete;
+  ~SafariHost();
+
+  // Runs one command line. Returns false for `quit`.
+  bool execute(const std::string& line);
+  // Waits for every piece of work started so far, polls included.
+  void waitIdle();
+
+  static constexpr const char* kHelp =
+      "commands: validate [WINDOW] | click [WINDOW] | advance SECONDS | notify ACTION | present | "
+      "page URL|none|nourl | message JSON | wait | quit";
+
+ private:
+  class Window;
+  class Page;
+  class Workspace;
+
+  OffsetClock clock_;
+  FileKeychain keychain_;
+  FileUserDefaults defaults_{std::string(kExtensionDefaultsDomain)};
+  CurlUrlParser urls_;
+  CurlSessionFactory sessions_;
+  SimdjsonReader json_;
+  StandardOutputSink output_;
+  StandardErrorLog log_{"tidingsbell-safari"};
+  WorkTracker work_;
+  std::unique_ptr<Workspace> workspace_;
+  CreatorThreadIsMain mainThread_;
+  std::unique_ptr<ExtensionPlatform> platform_;
+  std::optional<platform::SafariPageProperties> pageProperties_;
+};
+
+}  // namespace tidingsbell::standin

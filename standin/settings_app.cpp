@@ -1,0 +1,145 @@
+#include "standin/settings_app.hpp"
+
+#include <simdjson.h>
+
+#include <cstdlib>
+
+#include "platform/standin/text.hpp"
+#include "shared/SettingsStore.hpp"
+
+namespace tidingsbell::standin {
+namespace {
+
+class TerminalTextField final : public platform::TextField {
+ public:
+  explicit TerminalTextField(std::string text, bool* focus = nullptr)
+      : text_(std::move(text)), focus_(focus) {}
+  [[nodiscard]] std::string stringValue() const override { return text_; }
+  void setStringValue(const std::string& value) override { text_ = value; }
+  bool becomeFirstResponder() override {
+    if (focus_ == nullptr) return false;
+    *focus_ = true;
+    return true;
+  }
+
+ private:
+  std::string text_;
+  bool* focus_;
+};
+
+class TerminalButton final : public platform::Button {
+ public:
+  [[nodiscard]] long state() const override { return state_; }
+  void setState(long state) override { state_ = state; }
+
+ private:
+  long state_ = 0;
+};
+
+void complain(const std::string& problem) {
+  writeLocked(stderr, "tidingsbell-settings: " + problem + "\n");
+}
+
+}  // namespace
+
+void StandinSafariApplication::showPreferencesForExtension(
+    std::string_view identifier, Callback<void(std::optional<platform::PlatformError>)> completion) {
+  const char* fails = std::getenv("TIDINGSBELL_STANDIN_SAFARI_FAILS");
+  if (fails != nullptr && std::string_view(fails) == "1") {
+    completion(platform::PlatformError{
+        "Error Domain=SFErrorDomain Code=1 \"The operation couldn\u2019t be completed. "
+        "(SFErrorDomain error 1.)\""});
+    return;
+  }
+  writeLocked(stdout, "preferences extension=" + jsonQuote(identifier) + "\n");
+  completion(std::nullopt);
+}
+
+// The view hierarchy owns the controls; the controller holds three of them weakly.
+struct SettingsApp::Window {
+  bool tokenFieldFocused = false;
+  std::shared_ptr<TerminalTextField> label = std::make_shared<TerminalTextField>("Label");
+  std::shared_ptr<TerminalTextField> tokenField =
+      std::make_shared<TerminalTextField>("", &tokenFieldFocused);
+  std::shared_ptr<TerminalButton> submitButton = std::make_shared<TerminalButton>();
+  std::shared_ptr<TerminalButton> muteButton = std::make_shared<TerminalButton>();
+  std::unique_ptr<ViewController> controller;
+};
+
+SettingsApp::SettingsApp() {
+  loadWindow();
+  delegate_.applicationDidFinishLaunching();
+}
+
+SettingsApp::~SettingsApp() { terminate(); }
+
+void SettingsApp::terminate() {
+  if (terminated_) return;
+  terminated_ = true;
+  userInitiated_.waitIdle();
+  delegate_.applicationWillTerminate();
+}
+
+void SettingsApp::loadWindow() {
+  window_.reset();  // the old controller and its controls go first
+  auto window = std::make_unique<Window>();
+  window->controller = ViewController::initWithCoder(platform_);
+  window->controller->setAppNameLabel(window->label);
+  window->controller->setPersonalAccessTokenTextField(window->tokenField);
+  window->controller->setSubmitButton(window->submitButton);
+  window->controller->setMuteSwitch(window->muteButton);
+  window->controller->viewDidLoad();
+  window_ = std::move(window);
+}
+
+std::string SettingsApp::windowLine() const {
+  const long state = window_->muteButton->state();
+  const char* mute = state == 1 ? "on" : state == 0 ? "off" : "mixed";
+  return "window label=" + jsonQuote(window_->label->stringValue()) +
+         " token=" + jsonQuote(window_->tokenField->stringValue()) + " mute=" + mute +
+         " focus=" + (window_->tokenFieldFocused ? "token" : "none");
+}
+
+bool SettingsApp::execute(const std::string& line) {
+  const auto space = line.find(' ');
+  const std::string command = line.substr(0, space);
+  const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+  ViewController& controller = *window_->controller;
+
+  if (line == "show") {
+    output_.write(windowLine() + "\n");
+  } else if (command == "type") {
+    if (!isValidUtf8(rest)) {
+      complain("the text is not valid UTF-8; the field is unchanged");
+      return true;
+    }
+    window_->tokenField->setStringValue(rest);
+  } else if (command == "typejson") {
+    simdjson::dom::parser parser;
+    std::string_view text;
+    if (parser.parse(rest).get_string().get(text) != simdjson::SUCCESS || !isValidUtf8(text)) {
+      complain("typejson takes one JSON string of valid UTF-8; the field is unchanged");
+      return true;
+    }
+    window_->tokenField->setStringValue(std::string(text));
+  } else if (line == "submit") {
+    controller.submitPersonalAccessTokenAction(window_->submitButton.get());
+  } else if (command == "mute" && (rest == "on" || rest == "off" || rest == "mixed")) {
+    window_->muteButton->setState(rest == "on" ? 1 : rest == "off" ? 0 : -1);
+    controller.muteValueChange(window_->muteButton.get());
+  } else if (line == "prefs") {
+    controller.openSafariExtensionPreferences(nullptr);
+  } else if (line == "reopen") {
+    loadWindow();
+  } else if (line == "wait") {
+    userInitiated_.waitIdle();
+    output_.write("idle\n");
+  } else if (line == "quit") {
+    return false;
+  } else if (!line.empty()) {
+    complain("unknown command: " + line);
+  }
+  return true;
+}
+
+}  // namespace tidingsbell::standin

@@ -1,0 +1,54 @@
+#pragma once
+// The stand-in settings window: the host application's controller and delegate, loaded as the
+// interface loader loads them, with terminal stand-ins for the controls.
+
+#include <memory>
+#include <string>
+
+#include "app/AppDelegate.hpp"
+#include "app/ViewController.hpp"
+#include "platform/standin/basics.hpp"
+#include "platform/standin/file_keychain.hpp"
+
+namespace tidingsbell::standin {
+
+// Safari's preferences request: prints what it would show, or fails when
+// TIDINGSBELL_STANDIN_SAFARI_FAILS=1, with the error Safari gives.
+class StandinSafariApplication final : public platform::SafariApplication {
+ public:
+  void showPreferencesForExtension(std::string_view identifier,
+                                   Callback<void(std::optional<platform::PlatformError>)> completion) override;
+};
+
+class SettingsApp {
+ public:
+  SettingsApp();
+  SettingsApp(const SettingsApp&) = delete;
+  SettingsApp& operator=(const SettingsApp&) = delete;
+  ~SettingsApp();
+
+  // Runs one command line. Returns false for `quit`.
+  bool execute(const std::string& line);
+  void terminate();
+  [[nodiscard]] std::string windowLine() const;
+
+  static constexpr const char* kHelp =
+      "commands: show | type TEXT | typejson \"JSON text\" | submit | mute on|off|mixed | prefs | "
+      "reopen | wait | quit";
+
+ private:
+  struct Window;
+  void loadWindow();
+
+  FileKeychain keychain_;
+  CreatorThreadIsMain mainThread_;
+  ThreadDispatchQueue userInitiated_;
+  StandinSafariApplication safari_;
+  StandardOutputSink output_;
+  AppPlatform platform_{keychain_, mainThread_, userInitiated_, safari_, output_};
+  AppDelegate delegate_{platform_};
+  std::unique_ptr<Window> window_;
+  bool terminated_ = false;
+};
+
+}  // namespace tidingsbell::standin

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include "extension/PageMessageLog.hpp"
+#include "extension/SafariExtensionHandler.hpp"
+#include "standin/safari_host.hpp"
+#include "tests/fakes.hpp"
+
+namespace tidingsbell {
+namespace {
+
+using platform::SafariPageProperties;
+using platform::Url;
+
+class RecordingWindow final : public platform::SafariWindow {
+ public:
+  struct Open {
+    Url url;
+    bool active;
+  };
+  std::vector<Open> opens;
+  void openTab(const Url& url, bool active, Callback<void(std::optional<platform::SafariTab>)> done) override {
+    opens.push_back({url, active});
+    done(std::nullopt);  // a tab that could not be opened: ignored
+  }
+};
+
+class HeldPage final : public platform::SafariPage {
+ public:
+  std::vector<Callback<void(std::optional<SafariPageProperties>)>> pending;
+  void getPageProperties(Callback<void(std::optional<SafariPageProperties>)> completion) override {
+    pending.push_back(std::move(completion));
+  }
+};
+
+class Action final : public platform::NotificationResponse {
+ public:
+  explicit Action(std::string id) : id_(std::move(id)) {}
+  [[nodiscard]] std::string actionIdentifier() const override { return id_; }
+
+ private:
+  std::string id_;
+};
+
+TEST(OpenNotificationsPage, EveryClickOpensOneMoreActiveTabInTheClickedWindowWhateverTheSettings) {
+  testing::FakeExtension fake;
+  fake.keychain.store("mute_switch", {0x01});  // muted, and no token: neither plays a part
+  RecordingWindow one, two;
+  for (RecordingWindow* window : {&one, &two, &one}) {
+    const SafariExtensionHandler handler(fake.platform);
+    handler.toolbarItemClickedInWindow(*window);
+  }
+  ASSERT_EQ(one.opens.size(), 2u);
+  ASSERT_EQ(two.opens.size(), 1u);
+  EXPECT_EQ(one.opens[0].url.absoluteString, "https://github.com/notifications");
+  EXPECT_TRUE(one.opens[0].active);
+  EXPECT_TRUE(fake.keychain.calls.empty());
+}
+
+TEST(OpenNotificationsPage, OnlyTheDefaultActionOrExactlyShowOpensThePageAndTheHandlerRunsOnceLast) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"com.apple.UNNotificationDefaultActionIdentifier", true},
+      {"show", true},
+      {"Show", false},
+      {"SHOW", false},
+      {" show", false},
+      {"show ", false},
+      {"com.apple.UNNotificationDismissActionIdentifier", false},
+      {"snooze", false},
+      {"", false}};
+  for (const auto& [action, opens] : cases) {
+    testing::FakeExtension fake;
+    std::vector<std::string> events;
+    fake.workspace.result = false;  // a refused request changes nothing
+    const SafariExtensionHandler handler(fake.platform);
+    handler.userNotificationCenterDidReceiveNotificationResponse(Action(action), [&] {
+      events.push_back("done after " + std::to_string(fake.workspace.opens.size()) + " opens");
+    });
+    EXPECT_EQ(events, std::vector<std::string>{"done after " + std::to_string(opens ? 1 : 0) + " opens"})
+        << action;
+    if (opens) {
+      ASSERT_EQ(fake.workspace.opens.size(), 1u);
+      const auto& open = fake.workspace.opens[0];
+      EXPECT_EQ(open.urls, std::vector<Url>{Url{"https://github.com/notifications"}});
+      EXPECT_EQ(open.bundleIdentifier, "com.apple.Safari");
+      EXPECT_EQ(open.options, 0x10000u);
+    }
+  }
+}
+
+TEST(OpenNotificationsPage, ANotificationIsPresentedAsAnAlertAlone) {
+  testing::FakeExtension fake;
+  std::vector<std::uint64_t> answers;
+  const SafariExtensionHandler handler(fake.platform);
+  handler.userNotificationCenterWillPresentNotification([&](std::uint64_t o) { answers.push_back(o); });
+  EXPECT_EQ(answers, std::vector<std::uint64_t>{4});
+}
+
+// The log line, byte for byte.
+TEST(PageMessageLine, SevenPiecesWithNothingBetween) {
+  const std::optional<SafariPageProperties> blank = SafariPageProperties{Url{"about:blank"}};
+  EXPECT_EQ(pageMessageLine("ping", blank, std::nullopt),
+            "The extension received a message (ping) from a script injected into "
+            "(Optional(about:blank)) with userInfo ([:])");
+  EXPECT_EQ(pageMessageLine("", std::nullopt, platform::UserInfo{}),
+            "The extension received a message () from a script injected into (nil) with userInfo ([:])");
+  EXPECT_EQ(pageMessageLine("a(b)", SafariPageProperties{}, std::nullopt),
+            "The extension received a message (a(b)) from a script injected into (nil) with userInfo ([:])");
+  const platform::UserInfo info = {{"z", std::string("100%s")},
+                                   {"n", platform::UserInfoNumber{"1.5"}},
+                                   {"t", true},
+                                   {"f", false},
+                                   {"x", platform::UserInfoNull{}},
+                                   {"a", platform::UserInfoCompound{"[1,{\"k\":\"v\"}]"}}};
+  EXPECT_EQ(pageMessageLine("%d%n", SafariPageProperties{Url{"https://e.com/a%20b?q=%s"}}, info),
+            "The extension received a message (%d%n) from a script injected into "
+            "(Optional(https://e.com/a%20b?q=%s)) with userInfo ([\"z\": 100%s, \"n\": 1.5, \"t\": 1, "
+            "\"f\": 0, \"x\": <null>, \"a\": [1,{\"k\":\"v\"}]])");
+}
+
+TEST(PageMessageLog, CompletionsOutliveTheHandlerAndLogInTheOrderTheyRun) {
+  testing::FakeExtension fake;
+  HeldPage page;
+  {
+    const SafariExtensionHandler handler(fake.platform);
+    handler.messageReceivedWithName("first", page, std::nullopt);
+    handler.messageReceivedWithName("second", page, platform::UserInfo{{"k", std::string("v")}});
+  }  // released before the properties arrive
+  EXPECT_TRUE(fake.output.lines().empty());  // returned before any line
+  ASSERT_EQ(page.pending.size(), 2u);
+  page.pending[1](SafariPageProperties{Url{"https://a.example/"}});
+  page.pending[0](std::nullopt);
+  EXPECT_EQ(fake.output.lines(),
+            (std::vector<std::string>{
+                "The extension received a message (second) from a script injected into "
+                "(Optional(https://a.example/)) with userInfo ([\"k\": v])",
+                "The extension received a message (first) from a script injected into (nil) with "
+                "userInfo ([:])"}));
+}
+
+TEST(PageMessageJson, UserInfoKeepsTheOrderAndKindsOfItsValues) {
+  const auto message = standin::parsePageMessage(
+      R"({"name":"n","userInfo":{"b":2,"a":"x","c":[1, 2],"d":{"e" : null},"f":-7.25,"g":false}})");
+  EXPECT_EQ(pageMessageLine(message.name, std::nullopt, message.userInfo),
+            "The extension received a message (n) from a script injected into (nil) with userInfo "
+            "([\"b\": 2, \"a\": x, \"c\": [1,2], \"d\": {\"e\":null}, \"f\": -7.25, \"g\": 0])");
+  EXPECT_FALSE(standin::parsePageMessage(R"({"name":"n","userInfo":null})").userInfo.has_value());
+  EXPECT_FALSE(standin::parsePageMessage(R"({"name":"n"})").userInfo.has_value());
+  for (const char* bad : {"[]", "{}", R"({"name":1})", R"({"name":"n","userInfo":[]})", "{"}) {
+    EXPECT_THROW(standin::parsePageMessage(bad), std::invalid_argument) << bad;
+  }
+}
+
+TEST(MainThreadCheckDeathTest, PopoverControllerOffTheMainThreadStopsWithAClearMessage) {
+  testing::FakeMainThread mainThread;
+  SafariExtensionViewController::initWithNibNameBundle(mainThread);
+  SafariExtensionViewController::initWithCoder(mainThread);
+  mainThread.onMain = false;
+  EXPECT_DEATH(SafariExtensionViewController::initWithCoder(mainThread),
+               "SafariExtensionViewController initWithCoder: must be called on the main thread");
+  EXPECT_DEATH(SafariExtensionViewController::initWithNibNameBundle(mainThread),
+               "initWithNibName:bundle: must be called on the main thread");
+}
+
+}  // namespace
+}  // namespace tidingsbell
