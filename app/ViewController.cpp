@@ -70,8 +70,8 @@ void ViewController::setMuteSwitch(const std::shared_ptr<platform::Button>& butt
   muteSwitch_ = button;
   const bool muted = SettingsStore(platform_.keychain).readMuteFlag().value_or(false);
   if (button) {
-    button->setState(static_cast<long>(muted ? platform::ControlState::On
-                                             : platform::ControlState::Off));
+    button->setState(
+        static_cast<long>(muted ? platform::ControlState::On : platform::ControlState::Off));
   }
 }
 
@@ -85,10 +85,10 @@ void ViewController::openSafariExtensionPreferences(const void* /*sender*/) {
   checkMainThread("ViewController openSafariExtensionPreferences:");
   // Neither the work item nor its completion holds the controller or touches a control.
   platform_.userInitiatedQueue.async([&safari = platform_.safari, &out = platform_.standardOutput] {
-    safari.showPreferencesForExtension(
-        kExtensionBundleIdentifier, [&out](std::optional<platform::PlatformError> error) {
-          if (error) out.write(error->description + "\n");
-        });
+    safari.showPreferencesForExtension(kExtensionBundleIdentifier,
+                                       [&out](std::optional<platform::PlatformError> error) {
+                                         if (error) out.write(error->description + "\n");
+                                       });
   });
 }
 

@@ -5,7 +5,9 @@
 
 namespace tidingsbell {
 
-std::string badgeText(std::size_t count) { return count == 0 ? std::string() : std::to_string(count); }
+std::string badgeText(std::size_t count) {
+  return count == 0 ? std::string() : std::to_string(count);
+}
 
 void pollNotifications(const ExtensionPlatform& platform, std::string token,
                        ValidationHandler handler) {

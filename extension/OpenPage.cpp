@@ -15,7 +15,8 @@ void openFromNotification(const ExtensionPlatform& platform,
                           const platform::NotificationResponse& response,
                           const Callback<void()>& completionHandler) {
   const std::string action = response.actionIdentifier();
-  if (action == platform::UNNotificationDefaultActionIdentifier || action == kShowActionIdentifier) {
+  if (action == platform::UNNotificationDefaultActionIdentifier ||
+      action == kShowActionIdentifier) {
     if (const auto url = platform.urls.urlWithString(kNotificationsPageUrl)) {
       (void)platform.workspace.openURLs({*url}, kSafariBundleIdentifier,
                                         platform::NSWorkspaceLaunchDefault);

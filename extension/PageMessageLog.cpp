@@ -47,11 +47,11 @@ std::string pageMessageLine(const std::string& name,
 
 void logPageMessage(const ExtensionPlatform& platform, std::string name, platform::SafariPage& page,
                     std::optional<platform::UserInfo> userInfo) {
-  page.getPageProperties([&log = platform.systemLog, name = std::move(name),
-                          userInfo = std::move(userInfo)](
-                             std::optional<platform::SafariPageProperties> properties) {
-    log.log(pageMessageLine(name, properties, userInfo));
-  });
+  page.getPageProperties(
+      [&log = platform.systemLog, name = std::move(name),
+       userInfo = std::move(userInfo)](std::optional<platform::SafariPageProperties> properties) {
+        log.log(pageMessageLine(name, properties, userInfo));
+      });
 }
 
 }  // namespace tidingsbell

@@ -17,7 +17,8 @@ bool containsHeaderControlCharacter(std::string_view token) {
 
 void refreshBadge(const ExtensionPlatform& platform, ValidationHandler handler, const Poll& poll) {
   const platform::Date now = platform.clock.now();
-  const platform::Date threshold = platform.clock.oneMinuteBefore(now).value_or(platform.clock.now());
+  const platform::Date threshold =
+      platform.clock.oneMinuteBefore(now).value_or(platform.clock.now());
 
   std::optional<platform::Date> lastCheck;
   if (auto stored = platform.defaults.objectForKey(kLastCheckKey)) {

@@ -19,8 +19,8 @@ void SafariExtensionHandler::toolbarItemClickedInWindow(platform::SafariWindow& 
   openNotificationsTab(platform_, window);
 }
 
-void SafariExtensionHandler::validateToolbarItemInWindow(platform::SafariWindow& /*window*/,
-                                                         ValidationHandler validationHandler) const {
+void SafariExtensionHandler::validateToolbarItemInWindow(
+    platform::SafariWindow& /*window*/, ValidationHandler validationHandler) const {
   // The poll captures a copy of the platform references, not this handler, which Safari may
   // release as soon as this entry returns.
   refreshBadge(platform_, std::move(validationHandler),

@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ++calls;
     wellFormed = wellFormed && enabled && isBadgeText(text);
   };
-  tidingsbell::handleNotificationsResponse(
-      json, out, handler, tidingsbell::platform::Bytes(data, data + size),
-      tidingsbell::platform::UrlResponse{200}, std::nullopt);
+  tidingsbell::handleNotificationsResponse(json, out, handler,
+                                           tidingsbell::platform::Bytes(data, data + size),
+                                           tidingsbell::platform::UrlResponse{200}, std::nullopt);
   if (calls != 1 || !wellFormed) std::abort();
   return 0;
 }

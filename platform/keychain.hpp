@@ -25,12 +25,12 @@ enum class SecClass { GenericPassword };
 enum class SecMatchLimit { One };
 
 struct KeychainQuery {
-  std::optional<SecClass> secClass;            // kSecClass
-  std::optional<std::string> service;          // kSecAttrService
-  std::optional<std::string> account;          // kSecAttrAccount
-  std::optional<bool> returnData;              // kSecReturnData
-  std::optional<SecMatchLimit> matchLimit;     // kSecMatchLimit
-  std::optional<Bytes> valueData;              // kSecValueData
+  std::optional<SecClass> secClass;         // kSecClass
+  std::optional<std::string> service;       // kSecAttrService
+  std::optional<std::string> account;       // kSecAttrAccount
+  std::optional<bool> returnData;           // kSecReturnData
+  std::optional<SecMatchLimit> matchLimit;  // kSecMatchLimit
+  std::optional<Bytes> valueData;           // kSecValueData
 
   [[nodiscard]] std::size_t entryCount() const {
     return static_cast<std::size_t>(secClass.has_value()) + service.has_value() +

@@ -31,7 +31,8 @@ class SafariPage {
  public:
   virtual ~SafariPage() = default;
   // The completion runs later, on a thread of Safari's choosing; it may receive no properties.
-  virtual void getPageProperties(Callback<void(std::optional<SafariPageProperties>)> completion) = 0;
+  virtual void getPageProperties(
+      Callback<void(std::optional<SafariPageProperties>)> completion) = 0;
 };
 
 struct PlatformError {

@@ -91,7 +91,8 @@ CertificatePaths ensureCertificates(const std::filesystem::path& folder,
   check(X509_sign(ca.get(), caKey.get(), EVP_sha256()) > 0, "signing the authority");
 
   const Key serverKey = newKey();
-  const Cert server = newCertificate(serverKey.get(), hostNames.empty() ? "localhost" : hostNames[0], 2);
+  const Cert server =
+      newCertificate(serverKey.get(), hostNames.empty() ? "localhost" : hostNames[0], 2);
   X509_set_issuer_name(server.get(), X509_get_subject_name(ca.get()));
   std::string altNames = "IP:127.0.0.1";
   for (const auto& host : hostNames) altNames += ",DNS:" + host;

@@ -31,7 +31,8 @@ std::optional<platform::Date> parseIso8601(std::string_view text) {
   int year, month, day, hour, minute, second, consumed = 0;
   const std::string owned(text);
   if (std::sscanf(owned.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
-                  &second, &consumed) != 6 || consumed != 19) {
+                  &second, &consumed) != 6 ||
+      consumed != 19) {
     return std::nullopt;
   }
   if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {

@@ -46,7 +46,7 @@ std::string notification(int index) {
   static const char* const kRepositories[] = {"octo-org/octo-repo", "octo-org/hello-world",
                                               "marblequail/tidings", "octocat/Spoon-Knife"};
   static const char* const kReasons[] = {"subscribed", "mention", "review_requested", "assign",
-                                         "author", "comment", "team_mention"};
+                                         "author",     "comment", "team_mention"};
   static const char* const kTypes[] = {"Issue", "PullRequest", "Release", "Discussion"};
   const std::string repository = kRepositories[index % 4];
   const std::string owner = repository.substr(0, repository.find('/'));
@@ -62,19 +62,20 @@ std::string notification(int index) {
          ",\"node_id\":\"MDEwOlJlcG9zaXRvcnkxMjk2MjY5\",\"name\":\"" + name +
          "\",\"full_name\":\"" + repository + "\",\"owner\":{\"login\":\"" + owner +
          "\",\"id\":" + std::to_string(583231 + index % 4) +
-         ",\"avatar_url\":\"https://github.com/images/error/" + owner +
-         "_happy.gif\",\"url\":\"" + api + "/users/" + owner + "\",\"html_url\":\"https://github.com/" +
-         owner + "\",\"type\":\"Organization\",\"site_admin\":false},\"private\":false," +
-         "\"html_url\":\"https://github.com/" + repository + "\",\"description\":\"This your first repo!\"," +
-         "\"fork\":false,\"url\":\"" + api + "/repos/" + repository + "\"}," +
-         "\"subject\":{\"title\":\"Greetings number " + id + " \\u2014 please review\",\"url\":\"" +
-         api + "/repos/" + repository + "/" + kind + "/" + number + "\",\"latest_comment_url\":\"" +
-         api + "/repos/" + repository + "/issues/comments/" + std::to_string(123 + index) +
-         "\",\"type\":\"" + type + "\"}," + "\"reason\":\"" + kReasons[index % 7] + "\"," +
+         ",\"avatar_url\":\"https://github.com/images/error/" + owner + "_happy.gif\",\"url\":\"" +
+         api + "/users/" + owner + "\",\"html_url\":\"https://github.com/" + owner +
+         "\",\"type\":\"Organization\",\"site_admin\":false},\"private\":false," +
+         "\"html_url\":\"https://github.com/" + repository +
+         "\",\"description\":\"This your first repo!\"," + "\"fork\":false,\"url\":\"" + api +
+         "/repos/" + repository + "\"}," + "\"subject\":{\"title\":\"Greetings number " + id +
+         " \\u2014 please review\",\"url\":\"" + api + "/repos/" + repository + "/" + kind + "/" +
+         number + "\",\"latest_comment_url\":\"" + api + "/repos/" + repository +
+         "/issues/comments/" + std::to_string(123 + index) + "\",\"type\":\"" + type + "\"}," +
+         "\"reason\":\"" + kReasons[index % 7] + "\"," +
          "\"unread\":" + (index % 3 == 0 ? "false" : "true") + "," + "\"updated_at\":\"" +
-         isoDate(updated) + "\"," + "\"last_read_at\":" +
-         (index % 2 == 0 ? "null" : "\"" + isoDate(updated - 3600) + "\"") + "," +
-         "\"url\":\"" + api + "/notifications/threads/" + id + "\"," +
+         isoDate(updated) + "\"," +
+         "\"last_read_at\":" + (index % 2 == 0 ? "null" : "\"" + isoDate(updated - 3600) + "\"") +
+         "," + "\"url\":\"" + api + "/notifications/threads/" + id + "\"," +
          "\"subscription_url\":\"" + api + "/notifications/threads/" + id + "/subscription\"}";
 }
 
@@ -89,7 +90,8 @@ class StallingListener {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    if (listener_ < 0 ||
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener_, 64) != 0 || ::pipe2(stopPipe_, O_CLOEXEC) != 0) {
       throw std::runtime_error("cannot listen on 127.0.0.1:" + std::to_string(port));
     }
@@ -162,7 +164,8 @@ struct GithubServer::Impl {
     RecordedRequest recorded{request.method, "", request.target, {}};
     for (const auto& [key, value] : request.headers) {
       // The library adds the peer's addresses as headers; they were never sent.
-      if (key == "REMOTE_ADDR" || key == "REMOTE_PORT" || key == "LOCAL_ADDR" || key == "LOCAL_PORT") {
+      if (key == "REMOTE_ADDR" || key == "REMOTE_PORT" || key == "LOCAL_ADDR" ||
+          key == "LOCAL_PORT") {
         continue;
       }
       recorded.headers.emplace_back(key, value);
@@ -171,9 +174,9 @@ struct GithubServer::Impl {
     recorded.host = host.substr(0, host.find(':'));
     const std::lock_guard lock(mutex);
     if (options.requestLog) {
-      std::string line = "{\"method\":" + jsonQuote(recorded.method) + ",\"host\":" +
-                         jsonQuote(recorded.host) + ",\"path\":" + jsonQuote(recorded.path) +
-                         ",\"headers\":{";
+      std::string line = "{\"method\":" + jsonQuote(recorded.method) +
+                         ",\"host\":" + jsonQuote(recorded.host) +
+                         ",\"path\":" + jsonQuote(recorded.path) + ",\"headers\":{";
       for (std::size_t i = 0; i < recorded.headers.size(); ++i) {
         if (i != 0) line += ',';
         line += jsonQuote(recorded.headers[i].first) + ":" + jsonQuote(recorded.headers[i].second);
@@ -185,8 +188,8 @@ struct GithubServer::Impl {
   }
 
   void answer(const httplib::Request& request, httplib::Response& response) {
-    const std::string host = request.get_header_value("Host").substr(
-        0, request.get_header_value("Host").find(':'));
+    const std::string host =
+        request.get_header_value("Host").substr(0, request.get_header_value("Host").find(':'));
     if (host == "github.com" || host == "www.github.com") {
       answerWeb(request, response);
     } else {
@@ -198,8 +201,8 @@ struct GithubServer::Impl {
     if (request.method == "GET" && request.path == "/notifications") {
       response.set_content(
           "<!DOCTYPE html>\n<html><head><title>Notifications</title></head>"
-          "<body><h1>Notifications</h1><p>" + std::to_string(count.load()) +
-              " unread notifications.</p></body></html>\n",
+          "<body><h1>Notifications</h1><p>" +
+              std::to_string(count.load()) + " unread notifications.</p></body></html>\n",
           "text/html; charset=utf-8");
       return;
     }
@@ -235,7 +238,8 @@ struct GithubServer::Impl {
     try {
       if (request.has_param("page")) page = std::max(1, std::stoi(request.get_param_value("page")));
       if (request.has_param("per_page")) {
-        perPage = std::clamp(std::stoi(request.get_param_value("per_page")), 1, kNotificationsPerPage);
+        perPage =
+            std::clamp(std::stoi(request.get_param_value("per_page")), 1, kNotificationsPerPage);
       }
     } catch (const std::exception&) {
       // GitHub ignores a malformed paging parameter.
@@ -243,14 +247,16 @@ struct GithubServer::Impl {
     const int lastPage = std::max(1, (total + perPage - 1) / perPage);
     if (page < lastPage) {
       const std::string base = "https://api.github.com/notifications?";
-      const std::string size = perPage != kNotificationsPerPage ? "per_page=" + std::to_string(perPage) + "&" : "";
+      const std::string size =
+          perPage != kNotificationsPerPage ? "per_page=" + std::to_string(perPage) + "&" : "";
       response.set_header("Link", "<" + base + size + "page=" + std::to_string(page + 1) +
-                                      ">; rel=\"next\", <" + base + size + "page=" +
-                                      std::to_string(lastPage) + ">; rel=\"last\"");
+                                      ">; rel=\"next\", <" + base + size +
+                                      "page=" + std::to_string(lastPage) + ">; rel=\"last\"");
     }
     response.set_header("X-Poll-Interval", "60");
     response.set_header("Last-Modified", httpDate(started));
-    response.set_content(notificationsPage(total, page, perPage), "application/json; charset=utf-8");
+    response.set_content(notificationsPage(total, page, perPage),
+                         "application/json; charset=utf-8");
   }
 };
 
@@ -259,7 +265,9 @@ GithubServer::GithubServer(GithubServerOptions options) : impl_(std::make_unique
   impl_->options = std::move(options);
 }
 
-GithubServer::~GithubServer() { stop(); }
+GithubServer::~GithubServer() {
+  stop();
+}
 
 int GithubServer::start() {
   Impl& impl = *impl_;
@@ -280,9 +288,8 @@ int GithubServer::start() {
   impl.server->Put(".*", handler);
   impl.server->Patch(".*", handler);
   impl.server->Delete(".*", handler);
-  impl.server->set_logger([&impl](const httplib::Request& request, const httplib::Response&) {
-    impl.record(request);
-  });
+  impl.server->set_logger(
+      [&impl](const httplib::Request& request, const httplib::Response&) { impl.record(request); });
   if (impl.options.port == 0) {
     port_ = impl.server->bind_to_any_port("127.0.0.1");
   } else if (impl.server->bind_to_port("127.0.0.1", impl.options.port)) {
@@ -305,7 +312,9 @@ void GithubServer::stop() {
   impl.server.reset();
 }
 
-void GithubServer::setCount(int count) { impl_->count = count; }
+void GithubServer::setCount(int count) {
+  impl_->count = count;
+}
 
 std::vector<RecordedRequest> GithubServer::requests() {
   const std::lock_guard lock(impl_->mutex);

@@ -18,20 +18,20 @@ namespace tidingsbell::standin {
 
 struct GithubServerOptions {
   CertificatePaths certificates;
-  int port = 0;                        // 0: any free port
-  std::optional<std::string> token;    // the only token accepted; none: any "Bearer " header
-  int count = 3;                       // notifications listed
-  std::optional<int> status;           // with body: the answer to every API request instead
+  int port = 0;                      // 0: any free port
+  std::optional<std::string> token;  // the only token accepted; none: any "Bearer " header
+  int count = 3;                     // notifications listed
+  std::optional<int> status;         // with body: the answer to every API request instead
   std::string body;
-  bool stall = false;                  // accept connections and never answer
+  bool stall = false;                               // accept connections and never answer
   std::optional<std::filesystem::path> requestLog;  // one JSON line per request
 };
 
 struct RecordedRequest {
   std::string method;
   std::string host;
-  std::string path;  // with its query, if any
-  std::vector<std::pair<std::string, std::string>> headers;  // as received
+  std::string path;                                               // with its query, if any
+  std::vector<std::pair<std::string, std::string>> headers;       // as received
   [[nodiscard]] std::string header(std::string_view name) const;  // first, case-insensitive
 };
 

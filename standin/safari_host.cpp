@@ -27,13 +27,17 @@ std::string numberText(simdjson::dom::element value) {
 
 platform::UserInfoValue userInfoValue(simdjson::dom::element value) {
   switch (value.type()) {
-    case simdjson::dom::element_type::STRING: return std::string(value.get_string().value_unsafe());
-    case simdjson::dom::element_type::BOOL: return value.get_bool().value_unsafe();
-    case simdjson::dom::element_type::NULL_VALUE: return platform::UserInfoNull{};
+    case simdjson::dom::element_type::STRING:
+      return std::string(value.get_string().value_unsafe());
+    case simdjson::dom::element_type::BOOL:
+      return value.get_bool().value_unsafe();
+    case simdjson::dom::element_type::NULL_VALUE:
+      return platform::UserInfoNull{};
     case simdjson::dom::element_type::ARRAY:
     case simdjson::dom::element_type::OBJECT:
       return platform::UserInfoCompound{simdjson::minify(value)};
-    default: return platform::UserInfoNumber{numberText(value)};
+    default:
+      return platform::UserInfoNumber{numberText(value)};
   }
 }
 
@@ -91,7 +95,8 @@ PageMessage parsePageMessage(std::string_view json) {
       throw std::invalid_argument("\"userInfo\" must be an object or null");
     }
     platform::UserInfo entries;
-    for (auto field : object) entries.emplace_back(std::string(field.key), userInfoValue(field.value));
+    for (auto field : object)
+      entries.emplace_back(std::string(field.key), userInfoValue(field.value));
     message.userInfo = std::move(entries);
   }
   return message;
@@ -147,7 +152,8 @@ class SafariHost::Workspace final : public platform::Workspace {
   bool openURLs(const std::vector<platform::Url>& urls, std::string_view bundleIdentifier,
                 std::uint64_t options) override {
     char optionsText[32];
-    std::snprintf(optionsText, sizeof optionsText, "0x%llx", static_cast<unsigned long long>(options));
+    std::snprintf(optionsText, sizeof optionsText, "0x%llx",
+                  static_cast<unsigned long long>(options));
     for (const auto& url : urls) {
       out_.write("open app=" + jsonQuote(bundleIdentifier) + " options=" + optionsText +
                  " url=" + jsonQuote(url.absoluteString) + "\n");
@@ -162,11 +168,14 @@ class SafariHost::Workspace final : public platform::Workspace {
 SafariHost::SafariHost()
     : workspace_(std::make_unique<Workspace>(output_)),
       pageProperties_(platform::SafariPageProperties{platform::Url{"about:blank"}}) {
-  platform_ = std::make_unique<ExtensionPlatform>(ExtensionPlatform{
-      keychain_, defaults_, clock_, urls_, sessions_, json_, output_, log_, *workspace_, mainThread_});
+  platform_ = std::make_unique<ExtensionPlatform>(
+      ExtensionPlatform{keychain_, defaults_, clock_, urls_, sessions_, json_, output_, log_,
+                        *workspace_, mainThread_});
 }
 
-SafariHost::~SafariHost() { waitIdle(); }
+SafariHost::~SafariHost() {
+  waitIdle();
+}
 
 void SafariHost::waitIdle() {
   work_.waitIdle();

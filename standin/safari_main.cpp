@@ -10,7 +10,8 @@
 
 int main() {
   tidingsbell::standin::SafariHost safari;
-  if (::isatty(STDIN_FILENO) != 0) std::fprintf(stderr, "%s\n", tidingsbell::standin::SafariHost::kHelp);
+  if (::isatty(STDIN_FILENO) != 0)
+    std::fprintf(stderr, "%s\n", tidingsbell::standin::SafariHost::kHelp);
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

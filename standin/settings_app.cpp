@@ -43,7 +43,8 @@ void complain(const std::string& problem) {
 }  // namespace
 
 void StandinSafariApplication::showPreferencesForExtension(
-    std::string_view identifier, Callback<void(std::optional<platform::PlatformError>)> completion) {
+    std::string_view identifier,
+    Callback<void(std::optional<platform::PlatformError>)> completion) {
   const char* fails = std::getenv("TIDINGSBELL_STANDIN_SAFARI_FAILS");
   if (fails != nullptr && std::string_view(fails) == "1") {
     completion(platform::PlatformError{
@@ -71,7 +72,9 @@ SettingsApp::SettingsApp() {
   delegate_.applicationDidFinishLaunching();
 }
 
-SettingsApp::~SettingsApp() { terminate(); }
+SettingsApp::~SettingsApp() {
+  terminate();
+}
 
 void SettingsApp::terminate() {
   if (terminated_) return;

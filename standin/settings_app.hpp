@@ -16,8 +16,9 @@ namespace tidingsbell::standin {
 // TIDINGSBELL_STANDIN_SAFARI_FAILS=1, with the error Safari gives.
 class StandinSafariApplication final : public platform::SafariApplication {
  public:
-  void showPreferencesForExtension(std::string_view identifier,
-                                   Callback<void(std::optional<platform::PlatformError>)> completion) override;
+  void showPreferencesForExtension(
+      std::string_view identifier,
+      Callback<void(std::optional<platform::PlatformError>)> completion) override;
 };
 
 class SettingsApp {

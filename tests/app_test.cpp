@@ -38,8 +38,9 @@ class PreferencesRequests final : public platform::SafariApplication {
  public:
   std::vector<std::string> identifiers;
   std::optional<platform::PlatformError> error;
-  void showPreferencesForExtension(std::string_view identifier,
-                                   Callback<void(std::optional<platform::PlatformError>)> done) override {
+  void showPreferencesForExtension(
+      std::string_view identifier,
+      Callback<void(std::optional<platform::PlatformError>)> done) override {
     identifiers.emplace_back(identifier);
     done(error);
   }
@@ -109,7 +110,8 @@ TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmpty) {
 
 TEST_F(SettingsWindowTest, MuteSavesTrueOnlyForTheOnState) {
   const auto controller = load();
-  for (const auto& [state, byte] : std::vector<std::pair<long, std::uint8_t>>{{1, 1}, {0, 0}, {-1, 0}}) {
+  for (const auto& [state, byte] :
+       std::vector<std::pair<long, std::uint8_t>>{{1, 1}, {0, 0}, {-1, 0}}) {
     mute->value = state;
     controller->muteValueChange(mute.get());
     EXPECT_EQ(stored("mute_switch"), platform::Bytes{byte});
@@ -125,7 +127,8 @@ TEST_F(SettingsWindowTest, EachPreferencesClickIsItsOwnRequestOffTheMainThread) 
   queue.items[0]();
   safari.error = platform::PlatformError{"Error Domain=SFErrorDomain Code=1 \"x\""};
   queue.items[1]();
-  EXPECT_EQ(safari.identifiers, (std::vector<std::string>(2, "com.marblequail.Tidingsbell.Extension")));
+  EXPECT_EQ(safari.identifiers,
+            (std::vector<std::string>(2, "com.marblequail.Tidingsbell.Extension")));
   EXPECT_EQ(output.text(), "Error Domain=SFErrorDomain Code=1 \"x\"\n");
 }
 
@@ -153,8 +156,10 @@ TEST_F(SettingsWindowTest, EveryEntryOffTheMainThreadStopsTheProgram) {
   delegate.applicationDidFinishLaunching();
   delegate.applicationWillTerminate();
   mainThread.onMain = false;
-  EXPECT_DEATH(controller->viewDidLoad(), "ViewController viewDidLoad must be called on the main thread");
-  EXPECT_DEATH(controller->submitPersonalAccessTokenAction(nullptr), "submitPersonalAccessTokenAction:");
+  EXPECT_DEATH(controller->viewDidLoad(),
+               "ViewController viewDidLoad must be called on the main thread");
+  EXPECT_DEATH(controller->submitPersonalAccessTokenAction(nullptr),
+               "submitPersonalAccessTokenAction:");
   EXPECT_DEATH(controller->setMuteSwitch(mute), "setMuteSwitch:");
   EXPECT_DEATH(ViewController::initWithNibNameBundle(platform), "initWithNibName:bundle:");
   EXPECT_DEATH(delegate.applicationWillTerminate(), "AppDelegate applicationWillTerminate:");

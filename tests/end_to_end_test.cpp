@@ -29,8 +29,8 @@ class EndToEnd : public ::testing::Test {
     const auto line = github->readLine();
     ASSERT_TRUE(line && line->starts_with("listening 127.0.0.1:"));
     const std::string port = line->substr(20);
-    env["TIDINGSBELL_STANDIN_CONNECT_TO"] = "api.github.com:443:127.0.0.1:" + port +
-                                            ",github.com:443:127.0.0.1:" + port;
+    env["TIDINGSBELL_STANDIN_CONNECT_TO"] =
+        "api.github.com:443:127.0.0.1:" + port + ",github.com:443:127.0.0.1:" + port;
     env["TIDINGSBELL_STANDIN_CA_FILE"] = (folder.path() / "certs" / "ca.pem").string();
   }
   void TearDown() override {
@@ -40,7 +40,8 @@ class EndToEnd : public ::testing::Test {
     }
   }
   // Runs a program over the given input lines; returns its standard output.
-  std::string run(const std::string& program, const std::vector<std::string>& lines, Env extra = {}) {
+  std::string run(const std::string& program, const std::vector<std::string>& lines,
+                  Env extra = {}) {
     Env all = env;
     all.insert(extra.begin(), extra.end());
     ChildProcess child({programPath(program)}, all);
@@ -56,8 +57,8 @@ class EndToEnd : public ::testing::Test {
 TEST_F(EndToEnd, SafariBadgeFollowsGithubThroughTheThrottle) {
   startGithub("right", 3);
   ChildProcess safari({programPath("tidingsbell-safari")}, env);
-  ChildProcess store({programPath("tidingsbell-keychain"), "add", "-s", "com.marblequail.Tidingsbell",
-                      "-a", "personal_access_token", "-w", "right"},
+  ChildProcess store({programPath("tidingsbell-keychain"), "add", "-s",
+                      "com.marblequail.Tidingsbell", "-a", "personal_access_token", "-w", "right"},
                      env);
   ASSERT_EQ(store.wait(), 0);
 
@@ -94,8 +95,8 @@ TEST_F(EndToEnd, SafariBadgeFollowsGithubThroughTheThrottle) {
 
 TEST_F(EndToEnd, TokenSavedInTheWindowIsTheOneTheExtensionSends) {
   startGithub("ghp_from window", 2);
-  const std::string window =
-      run("tidingsbell-settings", {"show", "type ghp_from window", "submit", "mute off", "reopen", "show"});
+  const std::string window = run("tidingsbell-settings", {"show", "type ghp_from window", "submit",
+                                                          "mute off", "reopen", "show"});
   EXPECT_EQ(window,
             "window label=\"Tidingsbell\" token=\"\" mute=off focus=token\n"
             "window label=\"Tidingsbell\" token=\"ghp_from window\" mute=off focus=token\n");
@@ -108,12 +109,14 @@ TEST_F(EndToEnd, TokenSavedInTheWindowIsTheOneTheExtensionSends) {
   EXPECT_NE(line.find("\"Authorization\":\"Bearer ghp_from window\""), std::string::npos) << line;
 
   run("tidingsbell-settings", {"mute on"});
-  EXPECT_EQ(run("tidingsbell-safari", {"advance 61", "validate"}), "badge enabled=true text=\"\"\n");
+  EXPECT_EQ(run("tidingsbell-safari", {"advance 61", "validate"}),
+            "badge enabled=true text=\"\"\n");
 }
 
 TEST_F(EndToEnd, SettingsWindowCommands) {
-  EXPECT_EQ(run("tidingsbell-settings", {"typejson \"  a\\nb \"", "submit", "type \xC3", "show",
-                                         "mute mixed", "show", "reopen", "show", "type", "show", "bogus"}),
+  EXPECT_EQ(run("tidingsbell-settings",
+                {"typejson \"  a\\nb \"", "submit", "type \xC3", "show", "mute mixed", "show",
+                 "reopen", "show", "type", "show", "bogus"}),
             "window label=\"Tidingsbell\" token=\"  a\\nb \" mute=off focus=token\n"
             "window label=\"Tidingsbell\" token=\"  a\\nb \" mute=mixed focus=token\n"
             "window label=\"Tidingsbell\" token=\"  a\\nb \" mute=off focus=token\n"
@@ -123,22 +126,25 @@ TEST_F(EndToEnd, SettingsWindowCommands) {
   EXPECT_EQ(run("tidingsbell-settings", {"prefs", "prefs", "wait"}),
             "preferences extension=\"com.marblequail.Tidingsbell.Extension\"\n"
             "preferences extension=\"com.marblequail.Tidingsbell.Extension\"\nidle\n");
-  EXPECT_EQ(run("tidingsbell-settings", {"prefs", "wait"}, {{"TIDINGSBELL_STANDIN_SAFARI_FAILS", "1"}}),
-            "Error Domain=SFErrorDomain Code=1 \"The operation couldn\u2019t be completed. "
-            "(SFErrorDomain error 1.)\"\nidle\n");
+  EXPECT_EQ(
+      run("tidingsbell-settings", {"prefs", "wait"}, {{"TIDINGSBELL_STANDIN_SAFARI_FAILS", "1"}}),
+      "Error Domain=SFErrorDomain Code=1 \"The operation couldn\u2019t be completed. "
+      "(SFErrorDomain error 1.)\"\nidle\n");
 }
 
 TEST_F(EndToEnd, SafariCommandsForPagesNotificationsAndBadInput) {
-  const std::string out = run("tidingsbell-safari",
-                              {"notify default", "notify show", "notify  show", "notify dismiss",
-                               "present", "page none", R"x(message {"name":"a%b(c)"})x",
-                               "page https://x.example/p%41", R"(message {"name":"m","userInfo":{"k":[1]}})",
-                               "validate 0", "frobnicate", "message [", "wait"});
-  EXPECT_EQ(out,
-            "open app=\"com.apple.Safari\" options=0x10000 url=\"https://github.com/notifications\"\n"
-            "notification-done\n"
-            "open app=\"com.apple.Safari\" options=0x10000 url=\"https://github.com/notifications\"\n"
-            "notification-done\nnotification-done\nnotification-done\npresent options=4\nidle\n");
+  const std::string out =
+      run("tidingsbell-safari",
+          {"notify default", "notify show", "notify  show", "notify dismiss", "present",
+           "page none", R"x(message {"name":"a%b(c)"})x", "page https://x.example/p%41",
+           R"(message {"name":"m","userInfo":{"k":[1]}})", "validate 0", "frobnicate", "message [",
+           "wait"});
+  EXPECT_EQ(
+      out,
+      "open app=\"com.apple.Safari\" options=0x10000 url=\"https://github.com/notifications\"\n"
+      "notification-done\n"
+      "open app=\"com.apple.Safari\" options=0x10000 url=\"https://github.com/notifications\"\n"
+      "notification-done\nnotification-done\nnotification-done\npresent options=4\nidle\n");
   EXPECT_NE(lastErrors.find(" tidingsbell-safari["), std::string::npos) << lastErrors;
   EXPECT_NE(lastErrors.find("] The extension received a message (a%b(c)) from a script injected "
                             "into (nil) with userInfo ([:])\n"),

@@ -19,7 +19,9 @@ using platform::Bytes;
 using platform::KeychainQuery;
 using platform::OSStatus;
 
-inline Bytes bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
+inline Bytes bytes(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
 
 // An in-memory keychain that behaves as the platform's (value data never narrows a match) and
 // records every call; statuses may be forced.
@@ -50,7 +52,8 @@ class RecordingKeychain final : public platform::Keychain {
   OSStatus add(const KeychainQuery& query) override {
     calls.push_back({"add", query});
     if (forcedAddStatus) return *forcedAddStatus;
-    const auto [it, added] = items.try_emplace(query.account.value_or(""), query.valueData.value_or(Bytes{}));
+    const auto [it, added] =
+        items.try_emplace(query.account.value_or(""), query.valueData.value_or(Bytes{}));
     return added ? platform::errSecSuccess : platform::errSecDuplicateItem;
   }
   void store(const std::string& account, Bytes value) { items[account] = std::move(value); }

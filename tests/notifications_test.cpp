@@ -29,8 +29,9 @@ TEST(PollRequest, OneAuthenticatedGetOnAFreshUncachedSessionThatIsInvalidated) {
   EXPECT_EQ(task.request.httpMethod, "GET");
   EXPECT_EQ(task.request.cachePolicy, 0);
   EXPECT_EQ(task.request.timeoutInterval, 60.0);
-  EXPECT_EQ(task.request.headerFields,
-            (std::vector<std::pair<std::string, std::string>>{{"Authorization", "Bearer  tok en "}}));
+  EXPECT_EQ(
+      task.request.headerFields,
+      (std::vector<std::pair<std::string, std::string>>{{"Authorization", "Bearer  tok en "}}));
   EXPECT_EQ(task.configuration.requestCachePolicy, 1);
   EXPECT_FALSE(task.configuration.hasUrlCache);
   EXPECT_TRUE(task.resumed);
@@ -80,21 +81,24 @@ TEST_F(HandleResponse, AnArrayHoldingANonObjectClearsTheBadgeSilently) {
 }
 
 TEST_F(HandleResponse, BodiesThatAreNotJsonWithAnArrayOrObjectOnTopReportAParseError) {
-  const std::vector<std::string> bad = {"",      "not json", "\"text\"", "42",   "null",
+  const std::vector<std::string> bad = {"",      "not json", "\"text\"",   "42",      "null",
                                         "[] []", "[1,]",     "{\"a\":1,}", "[/*c*/]", "[\"\xFF\"]"};
   for (const auto& body : bad) {
     out.written.clear();
     EXPECT_EQ(badge(bytes(body)), "") << body;
-    EXPECT_EQ(out.text(),
-              "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t "
-              "in the correct format.\n")
+    EXPECT_EQ(
+        out.text(),
+        "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t "
+        "in the correct format.\n")
         << body;
     EXPECT_EQ(outputWhenCalled, "");  // the handler comes first, then the line
   }
 }
 
 TEST_F(HandleResponse, TransportErrorsAndErrorStatusesClearTheBadgeAndSayWhy) {
-  EXPECT_EQ(badge(bytes("[{}]"), 200, platform::UrlError{"Error Domain=NSURLErrorDomain Code=-1009"}), "");
+  EXPECT_EQ(
+      badge(bytes("[{}]"), 200, platform::UrlError{"Error Domain=NSURLErrorDomain Code=-1009"}),
+      "");
   EXPECT_EQ(out.text(), "Error Domain=NSURLErrorDomain Code=-1009\n");
   EXPECT_EQ(outputWhenCalled, "");
 
@@ -114,7 +118,8 @@ class LoopbackExchange : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     folder_ = new testing::TempFolder();
-    certificates_ = standin::ensureCertificates(folder_->path() / "certs", {"api.github.com", "github.com"});
+    certificates_ =
+        standin::ensureCertificates(folder_->path() / "certs", {"api.github.com", "github.com"});
   }
   static void TearDownTestSuite() { delete folder_; }
 
@@ -140,8 +145,8 @@ class LoopbackExchange : public ::testing::Test {
   std::string poll(standin::CurlSessionOptions options, const std::string& token = "tok") {
     standin::CurlSessionFactory sessions(std::move(options));
     testing::FakeExtension fake;
-    ExtensionPlatform platform{fake.keychain, fake.defaults, fake.clock,     fake.urls,
-                               sessions,      fake.json,     out,            out,
+    ExtensionPlatform platform{fake.keychain,  fake.defaults,  fake.clock, fake.urls,
+                               sessions,       fake.json,      out,        out,
                                fake.workspace, fake.mainThread};
     calls.clear();
     pollNotifications(platform, token, [this](bool enabled, std::string text) {
@@ -168,7 +173,8 @@ TEST_F(LoopbackExchange, SendsExactlyTheRequestAndCountsTheAnswer) {
   EXPECT_EQ(requests[0].host, "api.github.com");
   EXPECT_EQ(requests[0].path, "/notifications");
   EXPECT_EQ(requests[0].header("Authorization"), "Bearer ghp_x y");
-  EXPECT_EQ(requests[0].header("User-Agent"), "Tidingsbell_Extension/" + std::string(kTidingsbellVersionForTests));
+  EXPECT_EQ(requests[0].header("User-Agent"),
+            "Tidingsbell_Extension/" + std::string(kTidingsbellVersionForTests));
   EXPECT_EQ(out.text(), "");
 
   EXPECT_EQ(poll(sessionOptions(port), ""), "");  // "Bearer " alone is refused
@@ -177,8 +183,8 @@ TEST_F(LoopbackExchange, SendsExactlyTheRequestAndCountsTheAnswer) {
 
 TEST_F(LoopbackExchange, AuthorizationHeaderGoesOutByteForByte) {
   for (const std::string& token : std::vector<std::string>{"", " padded\t", "caf\xC3\xA9"}) {
-    testing::RawTlsServer raw(certificates_,
-                              "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\n[{}]");
+    testing::RawTlsServer raw(
+        certificates_, "HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\n[{}]");
     EXPECT_EQ(poll(sessionOptions(raw.port()), token), "1");
     const std::string request = raw.request();
     EXPECT_TRUE(request.starts_with("GET /notifications HTTP/1.1\r\n")) << request;
@@ -190,9 +196,15 @@ TEST_F(LoopbackExchange, AuthorizationHeaderGoesOutByteForByte) {
 TEST_F(LoopbackExchange, ErrorAnswersAndMalformedBodies) {
   const std::vector<std::tuple<int, std::string, std::string, std::string>> cases = {
       {500, "{\"message\":\"Server Error\"}", "", "Request failed with HTTP status 500\n"},
-      {200, "<html>", "", "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t in the correct format.\n"},
-      {200, "", "", "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t in the correct format.\n"},
-      {200, "17", "", "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t in the correct format.\n"},
+      {200, "<html>", "",
+       "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t in "
+       "the correct format.\n"},
+      {200, "", "",
+       "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t in "
+       "the correct format.\n"},
+      {200, "17", "",
+       "Could not parse data with error: The data couldn\u2019t be read because it isn\u2019t in "
+       "the correct format.\n"},
       {200, "[{},1]", "", ""},
       {200, "{\"a\":1,\"b\":2}", "2", ""}};
   for (const auto& [status, body, badge, line] : cases) {
@@ -211,7 +223,8 @@ TEST_F(LoopbackExchange, DeadPortStalledServerAndUntrustedCertificateGiveTranspo
     deadPort = probe.start();
   }  // closed again: nothing listens there now
   EXPECT_EQ(poll(sessionOptions(deadPort)), "");
-  EXPECT_EQ(out.text(), "Error Domain=NSURLErrorDomain Code=-1004 \"Could not connect to the server.\"\n");
+  EXPECT_EQ(out.text(),
+            "Error Domain=NSURLErrorDomain Code=-1004 \"Could not connect to the server.\"\n");
 
   out.written.clear();
   const int stalled = startServer({.stall = true});
@@ -222,8 +235,9 @@ TEST_F(LoopbackExchange, DeadPortStalledServerAndUntrustedCertificateGiveTranspo
   out.written.clear();
   const int port = startServer({});
   EXPECT_EQ(poll(sessionOptions(port, /*trusted=*/false)), "");
-  EXPECT_EQ(out.text(),
-            "Error Domain=NSURLErrorDomain Code=-1202 \"The certificate for this server is invalid.\"\n");
+  EXPECT_EQ(
+      out.text(),
+      "Error Domain=NSURLErrorDomain Code=-1202 \"The certificate for this server is invalid.\"\n");
   EXPECT_TRUE(server->requests().empty());
 }
 
@@ -246,10 +260,12 @@ TEST_F(LoopbackExchange, HandlerOutlivesTheExtensionHandlerAndSessionsAreFreed) 
   standin::CurlSessionFactory sessions(sessionOptions(port));
   testing::FakeExtension fake;
   fake.keychain.store("personal_access_token", bytes("t"));
-  ExtensionPlatform platform{fake.keychain, fake.defaults, fake.clock, fake.urls,      sessions,
-                             fake.json,     out,           out,        fake.workspace, fake.mainThread};
+  ExtensionPlatform platform{fake.keychain,  fake.defaults,  fake.clock, fake.urls,
+                             sessions,       fake.json,      out,        out,
+                             fake.workspace, fake.mainThread};
   struct NoWindow final : platform::SafariWindow {
-    void openTab(const platform::Url&, bool, Callback<void(std::optional<platform::SafariTab>)>) override {}
+    void openTab(const platform::Url&, bool,
+                 Callback<void(std::optional<platform::SafariTab>)>) override {}
   } window;
   testing::HandlerProbe probe;
   {

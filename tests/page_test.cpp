@@ -18,7 +18,8 @@ class RecordingWindow final : public platform::SafariWindow {
     bool active;
   };
   std::vector<Open> opens;
-  void openTab(const Url& url, bool active, Callback<void(std::optional<platform::SafariTab>)> done) override {
+  void openTab(const Url& url, bool active,
+               Callback<void(std::optional<platform::SafariTab>)> done) override {
     opens.push_back({url, active});
     done(std::nullopt);  // a tab that could not be opened: ignored
   }
@@ -56,7 +57,8 @@ TEST(OpenNotificationsPage, EveryClickOpensOneMoreActiveTabInTheClickedWindowWha
   EXPECT_TRUE(fake.keychain.calls.empty());
 }
 
-TEST(OpenNotificationsPage, OnlyTheDefaultActionOrExactlyShowOpensThePageAndTheHandlerRunsOnceLast) {
+TEST(OpenNotificationsPage,
+     OnlyTheDefaultActionOrExactlyShowOpensThePageAndTheHandlerRunsOnceLast) {
   const std::vector<std::pair<std::string, bool>> cases = {
       {"com.apple.UNNotificationDefaultActionIdentifier", true},
       {"show", true},
@@ -75,7 +77,8 @@ TEST(OpenNotificationsPage, OnlyTheDefaultActionOrExactlyShowOpensThePageAndTheH
     handler.userNotificationCenterDidReceiveNotificationResponse(Action(action), [&] {
       events.push_back("done after " + std::to_string(fake.workspace.opens.size()) + " opens");
     });
-    EXPECT_EQ(events, std::vector<std::string>{"done after " + std::to_string(opens ? 1 : 0) + " opens"})
+    EXPECT_EQ(events,
+              std::vector<std::string>{"done after " + std::to_string(opens ? 1 : 0) + " opens"})
         << action;
     if (opens) {
       ASSERT_EQ(fake.workspace.opens.size(), 1u);
@@ -91,7 +94,8 @@ TEST(OpenNotificationsPage, ANotificationIsPresentedAsAnAlertAlone) {
   testing::FakeExtension fake;
   std::vector<std::uint64_t> answers;
   const SafariExtensionHandler handler(fake.platform);
-  handler.userNotificationCenterWillPresentNotification([&](std::uint64_t o) { answers.push_back(o); });
+  handler.userNotificationCenterWillPresentNotification(
+      [&](std::uint64_t o) { answers.push_back(o); });
   EXPECT_EQ(answers, std::vector<std::uint64_t>{4});
 }
 
@@ -101,20 +105,23 @@ TEST(PageMessageLine, SevenPiecesWithNothingBetween) {
   EXPECT_EQ(pageMessageLine("ping", blank, std::nullopt),
             "The extension received a message (ping) from a script injected into "
             "(Optional(about:blank)) with userInfo ([:])");
-  EXPECT_EQ(pageMessageLine("", std::nullopt, platform::UserInfo{}),
-            "The extension received a message () from a script injected into (nil) with userInfo ([:])");
+  EXPECT_EQ(
+      pageMessageLine("", std::nullopt, platform::UserInfo{}),
+      "The extension received a message () from a script injected into (nil) with userInfo ([:])");
   EXPECT_EQ(pageMessageLine("a(b)", SafariPageProperties{}, std::nullopt),
-            "The extension received a message (a(b)) from a script injected into (nil) with userInfo ([:])");
+            "The extension received a message (a(b)) from a script injected into (nil) with "
+            "userInfo ([:])");
   const platform::UserInfo info = {{"z", std::string("100%s")},
                                    {"n", platform::UserInfoNumber{"1.5"}},
                                    {"t", true},
                                    {"f", false},
                                    {"x", platform::UserInfoNull{}},
                                    {"a", platform::UserInfoCompound{"[1,{\"k\":\"v\"}]"}}};
-  EXPECT_EQ(pageMessageLine("%d%n", SafariPageProperties{Url{"https://e.com/a%20b?q=%s"}}, info),
-            "The extension received a message (%d%n) from a script injected into "
-            "(Optional(https://e.com/a%20b?q=%s)) with userInfo ([\"z\": 100%s, \"n\": 1.5, \"t\": 1, "
-            "\"f\": 0, \"x\": <null>, \"a\": [1,{\"k\":\"v\"}]])");
+  EXPECT_EQ(
+      pageMessageLine("%d%n", SafariPageProperties{Url{"https://e.com/a%20b?q=%s"}}, info),
+      "The extension received a message (%d%n) from a script injected into "
+      "(Optional(https://e.com/a%20b?q=%s)) with userInfo ([\"z\": 100%s, \"n\": 1.5, \"t\": 1, "
+      "\"f\": 0, \"x\": <null>, \"a\": [1,{\"k\":\"v\"}]])");
 }
 
 TEST(PageMessageLog, CompletionsOutliveTheHandlerAndLogInTheOrderTheyRun) {
@@ -124,7 +131,7 @@ TEST(PageMessageLog, CompletionsOutliveTheHandlerAndLogInTheOrderTheyRun) {
     const SafariExtensionHandler handler(fake.platform);
     handler.messageReceivedWithName("first", page, std::nullopt);
     handler.messageReceivedWithName("second", page, platform::UserInfo{{"k", std::string("v")}});
-  }  // released before the properties arrive
+  }                                          // released before the properties arrive
   EXPECT_TRUE(fake.output.lines().empty());  // returned before any line
   ASSERT_EQ(page.pending.size(), 2u);
   page.pending[1](SafariPageProperties{Url{"https://a.example/"}});

@@ -28,9 +28,11 @@ inline std::string programPath(const std::string& name) {
 
 class ChildProcess {
  public:
-  ChildProcess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
+  ChildProcess(const std::vector<std::string>& argv,
+               const std::map<std::string, std::string>& env) {
     int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
+        ::pipe2(err, O_CLOEXEC) != 0) {
       return;
     }
     posix_spawn_file_actions_t actions;
@@ -85,7 +87,8 @@ class ChildProcess {
   std::optional<std::string> readLine(std::chrono::milliseconds within = std::chrono::seconds(20)) {
     return readLineFrom(stdout_, outBuffer_, within);
   }
-  std::optional<std::string> readErrorLine(std::chrono::milliseconds within = std::chrono::seconds(20)) {
+  std::optional<std::string> readErrorLine(
+      std::chrono::milliseconds within = std::chrono::seconds(20)) {
     return readLineFrom(stderr_, errBuffer_, within);
   }
   // Waits for the exit and returns the exit status (-1 for a signal or a time-out).
@@ -131,7 +134,8 @@ class ChildProcess {
   static std::string drain(int fd, std::string& buffer) {
     char chunk[4096];
     ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0) buffer.append(chunk, static_cast<std::size_t>(n));
+    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
+      buffer.append(chunk, static_cast<std::size_t>(n));
     return std::exchange(buffer, {});
   }
 

@@ -22,7 +22,8 @@ class RawTlsServer {
   RawTlsServer(const standin::CertificatePaths& certificates, std::string answer)
       : answer_(std::move(answer)) {
     context_ = SSL_CTX_new(TLS_server_method());
-    SSL_CTX_use_certificate_file(context_, certificates.serverCertificate.c_str(), SSL_FILETYPE_PEM);
+    SSL_CTX_use_certificate_file(context_, certificates.serverCertificate.c_str(),
+                                 SSL_FILETYPE_PEM);
     SSL_CTX_use_PrivateKey_file(context_, certificates.serverKey.c_str(), SSL_FILETYPE_PEM);
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};

@@ -31,8 +31,12 @@ class RefreshBadgeTest : public ::testing::Test {
   };
   testing::HandlerProbe probe;
 
-  void storeToken(std::string_view token) { fake.keychain.store("personal_access_token", bytes(token)); }
-  void storeLastCheck(Seconds ago) { fake.defaults.values["last-check"] = fake.clock.current - ago; }
+  void storeToken(std::string_view token) {
+    fake.keychain.store("personal_access_token", bytes(token));
+  }
+  void storeLastCheck(Seconds ago) {
+    fake.defaults.values["last-check"] = fake.clock.current - ago;
+  }
   void validate() { refreshBadge(fake.platform, probe.handler(), poll); }
   [[nodiscard]] int keychainReads() const { return static_cast<int>(fake.keychain.calls.size()); }
   [[nodiscard]] bool lastCheckIsNow() const {
@@ -149,7 +153,8 @@ TEST_F(RefreshBadgeTest, TokenWithAControlCharacterIsNeverSent) {
     EXPECT_EQ(*own.calls, (std::vector<std::pair<bool, std::string>>{{true, ""}}));
   }
   EXPECT_TRUE(polls.empty());
-  const std::string line = "The personal access token was not sent: it contains a control character\n";
+  const std::string line =
+      "The personal access token was not sent: it contains a control character\n";
   EXPECT_EQ(fake.output.text(), line + line + line + line);
 
   storeToken("tab\tand \xC3\xA9 are fine");
@@ -162,7 +167,8 @@ TEST_F(RefreshBadgeTest, TwoValidationsWithinAMinuteFromTwoWindowsPollOnce) {
   storeToken("t");
   const SafariExtensionHandler first(fake.platform), second(fake.platform);
   struct NoWindow final : platform::SafariWindow {
-    void openTab(const platform::Url&, bool, Callback<void(std::optional<platform::SafariTab>)>) override {}
+    void openTab(const platform::Url&, bool,
+                 Callback<void(std::optional<platform::SafariTab>)>) override {}
   } one, two;
   testing::HandlerProbe secondProbe;
   first.validateToolbarItemInWindow(one, probe.handler());
@@ -176,14 +182,15 @@ TEST_F(RefreshBadgeTest, TwoValidationsWithinAMinuteFromTwoWindowsPollOnce) {
 class DefaultsFileTest : public ::testing::Test {
  protected:
   testing::TempFolder folder;
-  std::filesystem::path file = folder.path() / "defaults" / "com.marblequail.Tidingsbell.Extension.json";
+  std::filesystem::path file =
+      folder.path() / "defaults" / "com.marblequail.Tidingsbell.Extension.json";
 };
 
 TEST_F(DefaultsFileTest, ThrottleHoldsAcrossInstancesAndSurvivesACorruptFile) {
   testing::FakeExtension fake;
   standin::FileUserDefaults defaults(file);
-  ExtensionPlatform withFile{fake.keychain, defaults,         fake.clock,  fake.urls,
-                             fake.sessions, fake.json,        fake.output, fake.output,
+  ExtensionPlatform withFile{fake.keychain,  defaults,       fake.clock,  fake.urls,
+                             fake.sessions,  fake.json,      fake.output, fake.output,
                              fake.workspace, fake.mainThread};
   fake.keychain.store("personal_access_token", bytes("t"));
   int polls = 0;
@@ -207,8 +214,8 @@ TEST_F(DefaultsFileTest, TwoProcessesValidatingAtOnceKeepAReadableFile) {
   auto work = [&](int seed) {
     testing::FakeExtension fake;
     standin::FileUserDefaults defaults(file);
-    ExtensionPlatform platform{fake.keychain, defaults,  fake.clock,     fake.urls,
-                               fake.sessions, fake.json, fake.output,    fake.output,
+    ExtensionPlatform platform{fake.keychain,  defaults,       fake.clock,  fake.urls,
+                               fake.sessions,  fake.json,      fake.output, fake.output,
                                fake.workspace, fake.mainThread};
     for (int i = 0; i < kRounds; ++i) {
       fake.clock.current += Seconds(61 + seed);

@@ -62,7 +62,7 @@ TEST(SettingsStoreQueries, WriterReportsTheAddAloneAndIgnoresTheDelete) {
   EXPECT_TRUE(store.saveMuteFlag(false));
   keychain.forcedDeleteStatus.reset();
   keychain.forcedAddStatus = -25308;
-  EXPECT_FALSE(store.saveToken("abc"));  // the delete succeeded, the add did not
+  EXPECT_FALSE(store.saveToken("abc"));        // the delete succeeded, the add did not
   EXPECT_EQ(store.readToken(), std::nullopt);  // and nothing is left
 }
 
@@ -81,8 +81,8 @@ TEST(SettingsStoreQueries, FailedOrNonDataReadsGiveNone) {
 TEST(SettingsStoreEncoding, TokensRoundTripByteForByte) {
   RecordingKeychain keychain;
   const SettingsStore store(keychain);
-  for (const std::string& token : std::vector<std::string>{
-           "ghp_abc123", "caf\xC3\xA9 \xF0\x9F\x94\x94", "  spaced \n", ""}) {
+  for (const std::string& token :
+       std::vector<std::string>{"ghp_abc123", "caf\xC3\xA9 \xF0\x9F\x94\x94", "  spaced \n", ""}) {
     ASSERT_TRUE(store.saveToken(token));
     EXPECT_EQ(std::get<Bytes>(keychain.items["personal_access_token"]), bytes(token));
     EXPECT_EQ(store.readToken(), token);  // the empty token reads back as "", not none
@@ -167,8 +167,9 @@ TEST_F(FileKeychainTest, StatusCodesMatchThePlatform) {
 
 TEST_F(FileKeychainTest, CorruptFileReadsAsNoneAndTheNextSaveStartsAfreshBesideIt) {
   ASSERT_TRUE(store.saveToken("lost"));
-  for (const std::string& garbage : std::vector<std::string>{
-           "{\"items\":[{\"class\":\"genp\"", "not json", "{\"items\":7}", std::string("\0\0\0", 3)}) {
+  for (const std::string& garbage :
+       std::vector<std::string>{"{\"items\":[{\"class\":\"genp\"", "not json", "{\"items\":7}",
+                                std::string("\0\0\0", 3)}) {
     std::ofstream(file, std::ios::trunc) << garbage;
     EXPECT_EQ(store.readToken(), std::nullopt);
     EXPECT_EQ(store.readMuteFlag(), std::nullopt);

@@ -59,7 +59,8 @@ TEST_F(ToolTest, DefaultsToolReadsWritesAndDeletesTypedValues) {
   const std::string domain = "com.marblequail.Tidingsbell.Extension";
   EXPECT_EQ(defaults({"write", domain, "last-check", "-date", "2026-12-06T19:00:00Z"}).status, 0);
   EXPECT_EQ(defaults({"read", domain, "last-check"}).out, "date 2026-12-06T19:00:00Z\n");
-  EXPECT_EQ(defaults({"write", domain, "last-check", "-date", "2026-12-06T20:30:00+01:30"}).status, 0);
+  EXPECT_EQ(defaults({"write", domain, "last-check", "-date", "2026-12-06T20:30:00+01:30"}).status,
+            0);
   EXPECT_EQ(defaults({"read", domain, "last-check"}).out, "date 2026-12-06T19:00:00Z\n");
   EXPECT_EQ(defaults({"write", domain, "s", "-string", "say \"hi\"\n"}).status, 0);
   EXPECT_EQ(defaults({"read", domain, "s"}).out, "string \"say \\\"hi\\\"\\n\"\n");
@@ -93,7 +94,8 @@ Answer get(const std::string& url, int port, const std::filesystem::path& ca,
   curl_slist* connectTo = nullptr;
   connectTo = curl_slist_append(connectTo, ("::127.0.0.1:" + std::to_string(port)).c_str());
   curl_slist* headers = nullptr;
-  if (!authorization.empty()) headers = curl_slist_append(headers, ("Authorization: " + authorization).c_str());
+  if (!authorization.empty())
+    headers = curl_slist_append(headers, ("Authorization: " + authorization).c_str());
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -102,7 +104,8 @@ Answer get(const std::string& url, int port, const std::filesystem::path& ca,
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, append);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &answer.headers);
-  if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+  if (curl_easy_perform(curl) == CURLE_OK)
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
   curl_easy_cleanup(curl);
   curl_slist_free_all(connectTo);
   curl_slist_free_all(headers);
@@ -145,7 +148,8 @@ TEST_F(GithubProgramTest, CertificatesAreMadeOnceAndReused) {
   stop();
   start({});
   std::ifstream again(certs / "ca.pem");
-  EXPECT_EQ(ca, std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()));
+  EXPECT_EQ(ca,
+            std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()));
   EXPECT_EQ(api("/notifications").status, 200);  // the reused authority still verifies
   stop();
 }
@@ -153,8 +157,8 @@ TEST_F(GithubProgramTest, CertificatesAreMadeOnceAndReused) {
 TEST_F(GithubProgramTest, WrongOrMissingTokenGetsGithubsBadCredentials) {
   start({"--token", "right"});
   EXPECT_EQ(api("/notifications", "Bearer right").status, 200);
-  for (const std::string& authorization : {std::string("Bearer wrong"), std::string(""),
-                                           std::string("token right")}) {
+  for (const std::string& authorization :
+       {std::string("Bearer wrong"), std::string(""), std::string("token right")}) {
     const Answer answer = api("/notifications", authorization);
     EXPECT_EQ(answer.status, 401);
     EXPECT_EQ(answer.body, standin::kBadCredentialsBody);
@@ -205,7 +209,8 @@ TEST_F(GithubProgramTest, FixedAnswerAndRequestLog) {
   std::ifstream in(log);
   std::string line;
   ASSERT_TRUE(std::getline(in, line));
-  EXPECT_TRUE(line.starts_with(R"({"method":"GET","host":"api.github.com","path":"/notifications?all=true","headers":{)"))
+  EXPECT_TRUE(line.starts_with(
+      R"({"method":"GET","host":"api.github.com","path":"/notifications?all=true","headers":{)"))
       << line;
   EXPECT_NE(line.find(R"("Authorization":"Bearer x\ty")"), std::string::npos) << line;
   EXPECT_FALSE(std::getline(in, line));

@@ -10,7 +10,8 @@ namespace tidingsbell::testing {
 class TempFolder {
  public:
   TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tidingsbell-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tidingsbell-test-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data());
   }
   TempFolder(const TempFolder&) = delete;

@@ -56,7 +56,9 @@ std::optional<platform::Url> CurlUrlParser::urlWithString(std::string_view text)
   return parsed;
 }
 
-void StandardOutputSink::write(std::string_view text) { writeLocked(stdout, text); }
+void StandardOutputSink::write(std::string_view text) {
+  writeLocked(stdout, text);
+}
 
 void StandardErrorLog::log(std::string_view message) {
   const auto now = std::chrono::system_clock::now();
@@ -76,7 +78,9 @@ void StandardErrorLog::log(std::string_view message) {
   writeLocked(stderr, line);
 }
 
-ThreadDispatchQueue::~ThreadDispatchQueue() { waitIdle(); }
+ThreadDispatchQueue::~ThreadDispatchQueue() {
+  waitIdle();
+}
 
 void ThreadDispatchQueue::async(Callback<void()> work) {
   {

@@ -50,9 +50,7 @@ class StandardErrorLog final : public platform::SystemLog {
 // The thread that made it is the main thread.
 class CreatorThreadIsMain final : public platform::MainThread {
  public:
-  [[nodiscard]] bool isMainThread() const override {
-    return std::this_thread::get_id() == main_;
-  }
+  [[nodiscard]] bool isMainThread() const override { return std::this_thread::get_id() == main_; }
 
  private:
   std::thread::id main_ = std::this_thread::get_id();

@@ -38,7 +38,8 @@ platform::UrlError urlError(const ErrorText& error) {
 }
 
 constexpr ErrorText kTimedOut{-1001, "The request timed out."};
-constexpr ErrorText kCannotFindHost{-1003, "A server with the specified hostname could not be found."};
+constexpr ErrorText kCannotFindHost{-1003,
+                                    "A server with the specified hostname could not be found."};
 constexpr ErrorText kCannotConnect{-1004, "Could not connect to the server."};
 constexpr ErrorText kConnectionLost{-1005, "The network connection was lost."};
 constexpr ErrorText kSecureConnectionFailed{
@@ -48,19 +49,24 @@ constexpr ErrorText kUnknown{-1, "An unknown error occurred."};
 
 const ErrorText& mapCurlError(CURLcode code) {
   switch (code) {
-    case CURLE_OPERATION_TIMEDOUT: return kTimedOut;
+    case CURLE_OPERATION_TIMEDOUT:
+      return kTimedOut;
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return kCannotFindHost;
-    case CURLE_COULDNT_CONNECT: return kCannotConnect;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return kCannotFindHost;
+    case CURLE_COULDNT_CONNECT:
+      return kCannotConnect;
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
     case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM: return kConnectionLost;
+    case CURLE_HTTP2_STREAM:
+      return kConnectionLost;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH: return kUntrustedCertificate;
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return kUntrustedCertificate;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
@@ -69,8 +75,10 @@ const ErrorText& mapCurlError(CURLcode code) {
     case CURLE_SSL_ENGINE_INITFAILED:
     case CURLE_SSL_SHUTDOWN_FAILED:
     case CURLE_SSL_CRL_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR: return kSecureConnectionFailed;
-    default: return kUnknown;
+    case CURLE_SSL_ISSUER_ERROR:
+      return kSecureConnectionFailed;
+    default:
+      return kUnknown;
   }
 }
 
@@ -199,7 +207,8 @@ class CurlSession final : public platform::UrlSession,
       headers = curl_slist_append(headers, (field + ": " + value).c_str());
     }
     curl_slist* connectTo = nullptr;
-    for (const auto& entry : options.connectTo) connectTo = curl_slist_append(connectTo, entry.c_str());
+    for (const auto& entry : options.connectTo)
+      connectTo = curl_slist_append(connectTo, entry.c_str());
 
     curl_easy_setopt(curl, CURLOPT_URL, job.request.url.absoluteString.c_str());
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, job.request.httpMethod.c_str());
@@ -251,7 +260,8 @@ class CurlTask final : public platform::DataTask {
  public:
   CurlTask(std::shared_ptr<CurlSession> session, platform::UrlRequest request,
            platform::DataTaskCompletion completion)
-      : session_(std::move(session)), request_(std::move(request)),
+      : session_(std::move(session)),
+        request_(std::move(request)),
         completion_(std::move(completion)) {}
 
   void resume() override {
@@ -284,7 +294,9 @@ std::vector<std::string> splitCommas(const char* text) {
 
 }  // namespace
 
-std::string defaultUserAgent() { return std::string("Tidingsbell_Extension/") + kTidingsbellVersion; }
+std::string defaultUserAgent() {
+  return std::string("Tidingsbell_Extension/") + kTidingsbellVersion;
+}
 
 CurlSessionOptions CurlSessionOptions::fromEnvironment() {
   CurlSessionOptions options;

@@ -31,7 +31,8 @@ std::optional<FileUserDefaults::Values> FileUserDefaults::parse(const std::strin
   Values values;
   for (auto [key, entry] : root) {
     simdjson::dom::object typed;
-    if (entry.get_object().get(typed) != simdjson::SUCCESS || typed.size() != 1) return std::nullopt;
+    if (entry.get_object().get(typed) != simdjson::SUCCESS || typed.size() != 1)
+      return std::nullopt;
     auto [type, value] = *typed.begin();
     if (type == "date") {
       double seconds = 0;

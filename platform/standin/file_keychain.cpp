@@ -46,8 +46,8 @@ std::string serialize(const std::vector<Item>& items) {
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i != 0) text += ',';
     text += "\n{\"class\":\"genp\",\"service\":" + jsonQuote(items[i].service) +
-            ",\"account\":" + jsonQuote(items[i].account) + ",\"data\":\"" +
-            toHex(items[i].data) + "\"}";
+            ",\"account\":" + jsonQuote(items[i].account) + ",\"data\":\"" + toHex(items[i].data) +
+            "\"}";
   }
   text += "]}\n";
   return text;
@@ -90,19 +90,20 @@ platform::OSStatus FileKeychain::copyMatching(const platform::KeychainQuery& que
 platform::OSStatus FileKeychain::deleteItem(const platform::KeychainQuery& query) {
   if (!isGenericPasswordQuery(query)) return platform::errSecParam;
   platform::OSStatus status = platform::errSecItemNotFound;
-  const bool written = file_.update([&](const StoredFile::Contents& current)
-                                        -> std::optional<std::string> {
-    if (current.state == StoredFile::State::Missing) return std::nullopt;
-    auto items = parseItems(current.text);
-    if (!items) {
-      file_.moveAsideCorrupt();
-      return std::nullopt;
-    }
-    const auto removed = std::erase_if(*items, [&](const Item& i) { return matches(i, query); });
-    if (removed == 0) return std::nullopt;
-    status = platform::errSecSuccess;
-    return serialize(*items);
-  });
+  const bool written =
+      file_.update([&](const StoredFile::Contents& current) -> std::optional<std::string> {
+        if (current.state == StoredFile::State::Missing) return std::nullopt;
+        auto items = parseItems(current.text);
+        if (!items) {
+          file_.moveAsideCorrupt();
+          return std::nullopt;
+        }
+        const auto removed =
+            std::erase_if(*items, [&](const Item& i) { return matches(i, query); });
+        if (removed == 0) return std::nullopt;
+        status = platform::errSecSuccess;
+        return serialize(*items);
+      });
   return written ? status : platform::errSecIO;
 }
 
@@ -111,26 +112,26 @@ platform::OSStatus FileKeychain::add(const platform::KeychainQuery& attributes) 
     return platform::errSecParam;
   }
   platform::OSStatus status = platform::errSecSuccess;
-  const bool written = file_.update([&](const StoredFile::Contents& current)
-                                        -> std::optional<std::string> {
-    std::vector<Item> items;
-    if (current.state == StoredFile::State::Read) {
-      if (auto parsed = parseItems(current.text)) {
-        items = std::move(*parsed);
-      } else {
-        file_.moveAsideCorrupt();  // kept for inspection; this save starts a fresh file
-      }
-    }
-    const bool exists =
-        std::any_of(items.begin(), items.end(), [&](const Item& i) { return matches(i, attributes); });
-    if (exists) {
-      status = platform::errSecDuplicateItem;
-      return std::nullopt;
-    }
-    items.push_back({*attributes.service, *attributes.account,
-                     attributes.valueData.value_or(platform::Bytes{})});
-    return serialize(items);
-  });
+  const bool written =
+      file_.update([&](const StoredFile::Contents& current) -> std::optional<std::string> {
+        std::vector<Item> items;
+        if (current.state == StoredFile::State::Read) {
+          if (auto parsed = parseItems(current.text)) {
+            items = std::move(*parsed);
+          } else {
+            file_.moveAsideCorrupt();  // kept for inspection; this save starts a fresh file
+          }
+        }
+        const bool exists = std::any_of(items.begin(), items.end(),
+                                        [&](const Item& i) { return matches(i, attributes); });
+        if (exists) {
+          status = platform::errSecDuplicateItem;
+          return std::nullopt;
+        }
+        items.push_back({*attributes.service, *attributes.account,
+                         attributes.valueData.value_or(platform::Bytes{})});
+        return serialize(items);
+      });
   return written ? status : platform::errSecIO;
 }
 
