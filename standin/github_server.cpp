@@ -184,7 +184,7 @@ struct GithubServer::Impl {
       line += "}}\n";
       std::ofstream(*options.requestLog, std::ios::app) << line << std::flush;
     }
-    requests.push_back(std::move(recorded));
+    if (options.keepRequests) requests.push_back(std::move(recorded));
   }
 
   void answer(const httplib::Request& request, httplib::Response& response) {
@@ -288,6 +288,9 @@ int GithubServer::start() {
   impl.server->Put(".*", handler);
   impl.server->Patch(".*", handler);
   impl.server->Delete(".*", handler);
+  // Headers and body go out in separate writes; without this each answer waits for the
+  // client's delayed acknowledgement (about 40 ms).
+  impl.server->set_tcp_nodelay(true);
   impl.server->set_logger(
       [&impl](const httplib::Request& request, const httplib::Response&) { impl.record(request); });
   if (impl.options.port == 0) {

@@ -25,6 +25,7 @@ struct GithubServerOptions {
   std::string body;
   bool stall = false;                               // accept connections and never answer
   std::optional<std::filesystem::path> requestLog;  // one JSON line per request
+  bool keepRequests = true;                         // in memory, for requests(); off for long runs
 };
 
 struct RecordedRequest {
