@@ -8,9 +8,67 @@
 
 namespace tidingsbell {
 
+using Bodies = ViewController::Bodies;
+
+void Bodies::checkMainThread(const AppPlatform& platform, const char* entry) {
+  platform::requireMainThread(platform.mainThread, entry);
+}
+
+void Bodies::initialize(const AppPlatform& platform, const char* entry) {
+  checkMainThread(platform, entry);
+}
+
+void Bodies::tokenHook(const AppPlatform& platform, platform::TextField* field) {
+  checkMainThread(platform, "ViewController setPersonalAccessTokenTextField:");
+  const std::optional<std::string> token = SettingsStore(platform.keychain).readToken();
+  if (field != nullptr) field->setStringValue(token.value_or(std::string()));
+}
+
+void Bodies::muteHook(const AppPlatform& platform, platform::Button* button) {
+  checkMainThread(platform, "ViewController setMuteSwitch:");
+  const bool muted = SettingsStore(platform.keychain).readMuteFlag().value_or(false);
+  if (button != nullptr) {
+    button->setState(
+        static_cast<long>(muted ? platform::ControlState::On : platform::ControlState::Off));
+  }
+}
+
+void Bodies::viewDidLoad(const AppPlatform& platform, platform::TextField* label,
+                         platform::TextField* field) {
+  checkMainThread(platform, "ViewController viewDidLoad");
+  if (label != nullptr) label->setStringValue(std::string(kAppName));
+  if (field != nullptr) (void)field->becomeFirstResponder();
+}
+
+void Bodies::openSafariExtensionPreferences(const AppPlatform& platform) {
+  checkMainThread(platform, "ViewController openSafariExtensionPreferences:");
+  // Neither the work item nor its completion holds the controller or touches a control.
+  platform.userInitiatedQueue.async([&safari = platform.safari, &out = platform.standardOutput] {
+    safari.showPreferencesForExtension(kExtensionBundleIdentifier,
+                                       [&out](std::optional<platform::PlatformError> error) {
+                                         if (error) out.write(error->description + "\n");
+                                       });
+  });
+}
+
+void Bodies::submitPersonalAccessTokenAction(const AppPlatform& platform,
+                                             const platform::TextField* field) {
+  checkMainThread(platform, "ViewController submitPersonalAccessTokenAction:");
+  // Without a connected field there is no text to save; saving "" would erase the stored token.
+  if (field == nullptr) return;
+  (void)SettingsStore(platform.keychain).saveToken(field->stringValue());
+}
+
+void Bodies::muteValueChange(const AppPlatform& platform, const platform::Button* sender) {
+  checkMainThread(platform, "ViewController muteValueChange:");
+  const long state = sender != nullptr ? sender->state() : 0;
+  (void)SettingsStore(platform.keychain)
+      .saveMuteFlag(state == static_cast<long>(platform::ControlState::On));
+}
+
 ViewController::ViewController(const AppPlatform& platform, const char* initializer)
     : platform_(platform) {
-  checkMainThread(initializer);
+  Bodies::initialize(platform, initializer);
 }
 
 std::unique_ptr<ViewController> ViewController::initWithCoder(const AppPlatform& platform) {
@@ -21,10 +79,6 @@ std::unique_ptr<ViewController> ViewController::initWithCoder(const AppPlatform&
 std::unique_ptr<ViewController> ViewController::initWithNibNameBundle(const AppPlatform& platform) {
   return std::unique_ptr<ViewController>(
       new ViewController(platform, "ViewController initWithNibName:bundle:"));
-}
-
-void ViewController::checkMainThread(const char* entry) const {
-  platform::requireMainThread(platform_.mainThread, entry);
 }
 
 std::shared_ptr<platform::TextField> ViewController::appNameLabel() const {
@@ -46,8 +100,7 @@ void ViewController::setPersonalAccessTokenTextField(
     const std::shared_ptr<platform::TextField>& field) {
   checkMainThread("ViewController setPersonalAccessTokenTextField:");
   personalAccessTokenTextField_ = field;
-  const std::optional<std::string> token = SettingsStore(platform_.keychain).readToken();
-  if (field) field->setStringValue(token.value_or(std::string()));
+  Bodies::tokenHook(platform_, field.get());
 }
 
 std::shared_ptr<platform::Button> ViewController::submitButton() const {
@@ -68,43 +121,23 @@ std::shared_ptr<platform::Button> ViewController::muteSwitch() const {
 void ViewController::setMuteSwitch(const std::shared_ptr<platform::Button>& button) {
   checkMainThread("ViewController setMuteSwitch:");
   muteSwitch_ = button;
-  const bool muted = SettingsStore(platform_.keychain).readMuteFlag().value_or(false);
-  if (button) {
-    button->setState(
-        static_cast<long>(muted ? platform::ControlState::On : platform::ControlState::Off));
-  }
+  Bodies::muteHook(platform_, button.get());
 }
 
 void ViewController::viewDidLoad() {
-  checkMainThread("ViewController viewDidLoad");
-  if (appNameLabel_) appNameLabel_->setStringValue(std::string(kAppName));
-  if (auto field = personalAccessTokenTextField_.lock()) (void)field->becomeFirstResponder();
+  Bodies::viewDidLoad(platform_, appNameLabel_.get(), personalAccessTokenTextField_.lock().get());
 }
 
 void ViewController::openSafariExtensionPreferences(const void* /*sender*/) {
-  checkMainThread("ViewController openSafariExtensionPreferences:");
-  // Neither the work item nor its completion holds the controller or touches a control.
-  platform_.userInitiatedQueue.async([&safari = platform_.safari, &out = platform_.standardOutput] {
-    safari.showPreferencesForExtension(kExtensionBundleIdentifier,
-                                       [&out](std::optional<platform::PlatformError> error) {
-                                         if (error) out.write(error->description + "\n");
-                                       });
-  });
+  Bodies::openSafariExtensionPreferences(platform_);
 }
 
 void ViewController::submitPersonalAccessTokenAction(const void* /*sender*/) {
-  checkMainThread("ViewController submitPersonalAccessTokenAction:");
-  // Without a connected field there is no text to save; saving "" would erase the stored token.
-  const auto field = personalAccessTokenTextField_.lock();
-  if (!field) return;
-  (void)SettingsStore(platform_.keychain).saveToken(field->stringValue());
+  Bodies::submitPersonalAccessTokenAction(platform_, personalAccessTokenTextField_.lock().get());
 }
 
 void ViewController::muteValueChange(const platform::Button* sender) {
-  checkMainThread("ViewController muteValueChange:");
-  const long state = sender != nullptr ? sender->state() : 0;
-  (void)SettingsStore(platform_.keychain)
-      .saveMuteFlag(state == static_cast<long>(platform::ControlState::On));
+  Bodies::muteValueChange(platform_, sender);
 }
 
 }  // namespace tidingsbell

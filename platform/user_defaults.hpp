@@ -11,7 +11,12 @@
 
 namespace tidingsbell::platform {
 
-using PropertyListValue = std::variant<Date, std::string, std::int64_t>;
+// Any other property-list object (data, array, dictionary, real, boolean): the system only
+// needs to tell it apart from a date.
+struct OtherPropertyListObject {
+  bool operator==(const OtherPropertyListObject&) const = default;
+};
+using PropertyListValue = std::variant<Date, std::string, std::int64_t, OtherPropertyListObject>;
 
 class UserDefaults {
  public:

@@ -97,8 +97,10 @@ int main(int argc, char** argv) {
       std::printf("date %s\n", formatIso8601(*date).c_str());
     } else if (const auto* text = std::get_if<std::string>(&*value)) {
       std::printf("string %s\n", standin::jsonQuote(*text).c_str());
+    } else if (const auto* number = std::get_if<std::int64_t>(&*value)) {
+      std::printf("int %lld\n", static_cast<long long>(*number));
     } else {
-      std::printf("int %lld\n", static_cast<long long>(std::get<std::int64_t>(*value)));
+      return fail("the value of " + key + " is of a kind this tool does not show");
     }
     return 0;
   }

@@ -58,13 +58,14 @@ TEST_F(RefreshBadgeTest, FirstValidationRecordsTheTimeAndPollsWithTheHandler) {
 
 TEST_F(RefreshBadgeTest, NonDateLastCheckCountsAsAbsent) {
   storeToken("t");
-  for (const platform::PropertyListValue& odd : {platform::PropertyListValue(std::string("x")),
-                                                 platform::PropertyListValue(std::int64_t{5})}) {
+  for (const platform::PropertyListValue& odd :
+       {platform::PropertyListValue(std::string("x")), platform::PropertyListValue(std::int64_t{5}),
+        platform::PropertyListValue(platform::OtherPropertyListObject{})}) {
     fake.defaults.values["last-check"] = odd;
     validate();
     EXPECT_TRUE(lastCheckIsNow());
   }
-  EXPECT_EQ(polls.size(), 2u);
+  EXPECT_EQ(polls.size(), 3u);
 }
 
 TEST_F(RefreshBadgeTest, ThrottledWithinTheMinuteAndAtTheThresholdItself) {

@@ -57,16 +57,19 @@ std::string FileUserDefaults::serialize(const Values& values) {
   std::string text = "{";
   bool first = true;
   for (const auto& [key, value] : values) {
+    std::string entry;
+    if (const auto* date = std::get_if<platform::Date>(&value)) {
+      entry = "{\"date\":" + formatDouble(date->time_since_epoch().count()) + "}";
+    } else if (const auto* string = std::get_if<std::string>(&value)) {
+      entry = "{\"string\":" + jsonQuote(*string) + "}";
+    } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
+      entry = "{\"int\":" + std::to_string(*number) + "}";
+    } else {
+      continue;  // the stand-in stores no other kind
+    }
     text += first ? "\n" : ",\n";
     first = false;
-    text += jsonQuote(key) + ":";
-    if (const auto* date = std::get_if<platform::Date>(&value)) {
-      text += "{\"date\":" + formatDouble(date->time_since_epoch().count()) + "}";
-    } else if (const auto* string = std::get_if<std::string>(&value)) {
-      text += "{\"string\":" + jsonQuote(*string) + "}";
-    } else {
-      text += "{\"int\":" + std::to_string(std::get<std::int64_t>(value)) + "}";
-    }
+    text += jsonQuote(key) + ":" + entry;
   }
   text += "\n}\n";
   return text;
