@@ -1,0 +1,41 @@
+#include <dispatch/dispatch.h>
+#include <pthread.h>
+
+#include "platform/apple/apple_platform.hpp"
+
+namespace tidingsbell::apple {
+
+bool MainThread::isMainThread() const {
+  return pthread_main_np() != 0;
+}
+
+void UserInitiatedQueue::async(Callback<void()> work) {
+  auto held = std::make_shared<Callback<void()>>(std::move(work));
+  dispatch_async(dispatch_get_global_queue(QOS_CLASS_USER_INITIATED, 0), ^{
+    const AutoreleasePool pool;
+    (*held)();
+  });
+}
+
+std::string TextField::stringValue() const {
+  return toString(send(field_, "stringValue")).value_or(std::string());
+}
+
+void TextField::setStringValue(const std::string& value) {
+  const Owned text = makeString(value);
+  send<void, id>(field_, "setStringValue:", text.get());
+}
+
+bool TextField::becomeFirstResponder() {
+  return send<BOOL>(field_, "becomeFirstResponder") != NO;
+}
+
+long Button::state() const {
+  return send<NSInteger>(button_, "state");
+}
+
+void Button::setState(long state) {
+  send<void, NSInteger>(button_, "setState:", state);
+}
+
+}  // namespace tidingsbell::apple

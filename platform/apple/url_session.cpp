@@ -1,0 +1,84 @@
+#include "platform/apple/apple_platform.hpp"
+
+namespace tidingsbell::apple {
+namespace {
+
+class DataTask final : public platform::DataTask {
+ public:
+  explicit DataTask(id task) : task_(send(task, "retain")) {}
+  void resume() override { send<void>(task_.get(), "resume"); }
+
+ private:
+  Owned task_;
+};
+
+class UrlSession final : public platform::UrlSession {
+ public:
+  explicit UrlSession(id session) : session_(send(session, "retain")) {}
+
+  std::shared_ptr<platform::DataTask> dataTask(platform::UrlRequest request,
+                                               platform::DataTaskCompletion completion) override {
+    const Owned text = makeString(request.url.absoluteString);
+    id url = send<id, id>(cls("NSURL"), "URLWithString:", text.get());
+    id urlRequest = send<id, id, NSUInteger, double>(
+        cls("NSMutableURLRequest"), "requestWithURL:cachePolicy:timeoutInterval:", url,
+        static_cast<NSUInteger>(request.cachePolicy), request.timeoutInterval);
+    for (const auto& [field, value] : request.headerFields) {
+      const Owned name = makeString(field);
+      const Owned content = makeString(value);
+      send<void, id, id>(urlRequest, "addValue:forHTTPHeaderField:", content.get(), name.get());
+    }
+    const Owned method = makeString(request.httpMethod);
+    send<void, id>(urlRequest, "setHTTPMethod:", method.get());
+
+    // The block captures a plain value: shared ownership of the completion, released with the
+    // block once the session has called and dropped it.
+    auto held = std::make_shared<platform::DataTaskCompletion>(std::move(completion));
+    void (^handler)(id, id, id) = ^(id data, id response, id error) {
+      const AutoreleasePool pool;
+      std::optional<platform::Bytes> body;
+      if (data != nullptr) {
+        const auto* bytes = static_cast<const std::uint8_t*>(send<const void*>(data, "bytes"));
+        body = platform::Bytes(bytes, bytes + send<NSUInteger>(data, "length"));
+      }
+      std::optional<platform::UrlResponse> status;
+      if (isKindOf(response, "NSHTTPURLResponse")) {
+        status = platform::UrlResponse{send<NSInteger>(response, "statusCode")};
+      }
+      std::optional<platform::UrlError> failure;
+      if (error != nullptr) {
+        failure = platform::UrlError{toString(send(error, "description")).value_or(std::string())};
+      }
+      (*held)(std::move(body), status, std::move(failure));
+    };
+    id task = send<id, id, void (^)(id, id, id)>(
+        session_.get(), "dataTaskWithRequest:completionHandler:", urlRequest, handler);
+    return std::make_shared<DataTask>(task);
+  }
+
+  void finishTasksAndInvalidate() override {
+    send<void>(session_.get(), "finishTasksAndInvalidate");
+  }
+
+ private:
+  Owned session_;
+};
+
+}  // namespace
+
+platform::SessionConfiguration UrlSessionFactory::defaultSessionConfiguration() {
+  return platform::SessionConfiguration{};  // the values are applied to the real one below
+}
+
+std::shared_ptr<platform::UrlSession> UrlSessionFactory::sessionWithConfiguration(
+    const platform::SessionConfiguration& configuration) {
+  id real = send(cls("NSURLSessionConfiguration"), "defaultSessionConfiguration");
+  send<void, NSUInteger>(
+      real, "setRequestCachePolicy:", static_cast<NSUInteger>(configuration.requestCachePolicy));
+  if (!configuration.hasUrlCache) send<void, id>(real, "setURLCache:", nullptr);
+  // No delegate and no delegate queue: completions run on the session's own serial queue.
+  id session = send<id, id>(cls("NSURLSession"), "sessionWithConfiguration:", real);
+  return std::make_shared<UrlSession>(session);
+}
+
+}  // namespace tidingsbell::apple
