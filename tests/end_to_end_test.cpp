@@ -47,8 +47,9 @@ class EndToEnd : public ::testing::Test {
     ChildProcess child({programPath(program)}, all);
     for (const auto& line : lines) child.send(line);
     child.closeInput();
-    EXPECT_EQ(child.wait(), 0) << program;
+    const int status = child.wait();
     lastErrors = child.remainingErrors();
+    EXPECT_EQ(status, 0) << program << " wrote on standard error:\n" << lastErrors;
     return child.remainingOutput();
   }
   std::string lastErrors;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -21,6 +22,27 @@ struct CurlSessionFactory::Shared {
   int runningTasks = 0;
   int liveSessions = 0;
   std::vector<std::weak_ptr<platform::UrlSession>> sessions;  // to invalidate at the end
+  // Callback threads are joined, never detached: a thread still running its thread-local
+  // destructors (OpenSSL's among them) while the process exits would race OpenSSL's own
+  // clean-up at exit.
+  std::map<std::thread::id, std::thread> threads;
+  std::vector<std::thread::id> finished;
+
+  // Joins the threads whose sessions have ended. Call without holding the mutex.
+  void reap() {
+    std::vector<std::thread> done;
+    {
+      const std::lock_guard lock(mutex);
+      for (const auto id : finished) {
+        if (auto found = threads.find(id); found != threads.end()) {
+          done.push_back(std::move(found->second));
+          threads.erase(found);
+        }
+      }
+      finished.clear();
+    }
+    for (auto& thread : done) thread.join();
+  }
 };
 
 namespace {
@@ -135,12 +157,13 @@ class CurlSession final : public platform::UrlSession,
       : shared_(std::move(shared)) {}
 
   void start() {
-    {
-      const std::lock_guard lock(shared_->mutex);
-      ++shared_->liveSessions;
-    }
-    // The callback thread keeps the session alive until it is invalidated and drained.
-    std::thread([self = shared_from_this()] { self->run(); }).detach();
+    // The callback thread keeps the session alive until it is invalidated and drained. It is
+    // recorded under the lock it must take to say it has finished, so it is always found.
+    const std::lock_guard lock(shared_->mutex);
+    ++shared_->liveSessions;
+    std::thread thread([self = shared_from_this()] { self->run(); });
+    const auto id = thread.get_id();
+    shared_->threads.emplace(id, std::move(thread));
   }
 
   std::shared_ptr<platform::DataTask> dataTask(platform::UrlRequest request,
@@ -184,10 +207,10 @@ class CurlSession final : public platform::UrlSession,
       --shared_->runningTasks;
       shared_->changed.notify_all();
     }
-    const auto shared = shared_;  // outlives this session's own members below
-    const std::lock_guard lock(shared->mutex);
-    --shared->liveSessions;
-    shared->changed.notify_all();
+    const std::lock_guard lock(shared_->mutex);
+    --shared_->liveSessions;
+    shared_->finished.push_back(std::this_thread::get_id());
+    shared_->changed.notify_all();
   }
 
   void perform(Job& job) {
@@ -322,8 +345,11 @@ CurlSessionFactory::~CurlSessionFactory() {
   for (auto& weak : sessions) {
     if (auto session = weak.lock()) session->finishTasksAndInvalidate();
   }
-  std::unique_lock lock(shared_->mutex);
-  shared_->changed.wait(lock, [this] { return shared_->liveSessions == 0; });
+  {
+    std::unique_lock lock(shared_->mutex);
+    shared_->changed.wait(lock, [this] { return shared_->liveSessions == 0; });
+  }
+  shared_->reap();
 }
 
 platform::SessionConfiguration CurlSessionFactory::defaultSessionConfiguration() {
@@ -332,6 +358,7 @@ platform::SessionConfiguration CurlSessionFactory::defaultSessionConfiguration()
 
 std::shared_ptr<platform::UrlSession> CurlSessionFactory::sessionWithConfiguration(
     const platform::SessionConfiguration& /*configuration*/) {
+  shared_->reap();
   // libcurl keeps no cache, so both cache settings hold whatever their values.
   auto session = std::make_shared<CurlSession>(shared_);
   session->start();
