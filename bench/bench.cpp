@@ -77,22 +77,48 @@ class NoWorkspace final : public platform::Workspace {
   }
 };
 
-// A throttled validation on the stand-ins: one defaults read (a stat() while the file is
-// unchanged), one calendar step, one comparison. Yardstick: one stat() of the defaults file.
-void ThrottledValidation(benchmark::State& state) {
-  const auto file = scratch() / "throttle" / "defaults.json";
-  standin::FileUserDefaults defaults(file);
+// The extension on the stand-ins, in this process, with its own keychain and defaults files.
+struct Stack {
+  Stack(standin::CurlSessionOptions sessionOptions, const std::string& name)
+      : keychain(scratch() / name / "keychain.json"),
+        defaults(scratch() / name / "defaults.json"),
+        sessions(std::move(sessionOptions)) {
+    SettingsStore(keychain).saveToken("bench-token");
+  }
+  standin::FileKeychain keychain;
+  standin::FileUserDefaults defaults;
   standin::OffsetClock clock;
-  defaults.setObject(clock.now(), kLastCheckKey);
-  standin::FileKeychain keychain(scratch() / "throttle" / "keychain.json");
   standin::CurlUrlParser urls;
   standin::CurlSessionFactory sessions;
   standin::SimdjsonReader json;
   NullOutput out;
   NoWorkspace workspace;
   standin::CreatorThreadIsMain mainThread;
-  const ExtensionPlatform platform{keychain, defaults, clock, urls,      sessions,
-                                   json,     out,      out,   workspace, mainThread};
+  ExtensionPlatform platform{keychain, defaults, clock, urls,      sessions,
+                             json,     out,      out,   workspace, mainThread};
+
+  // One validation through a fresh handler, to its badge.
+  std::string validate() {
+    clock.advance(platform::Seconds(61));
+    std::string badge = "<none>";
+    NoWindow window;
+    {
+      const SafariExtensionHandler handler(platform);
+      handler.validateToolbarItemInWindow(window,
+                                          [&badge](bool, std::string t) { badge = std::move(t); });
+    }
+    sessions.waitIdle();
+    return badge;
+  }
+};
+
+// A throttled validation on the stand-ins: one defaults read (a stat() while the file is
+// unchanged), one calendar step, one comparison. Yardstick: one stat() of the defaults file.
+void ThrottledValidation(benchmark::State& state) {
+  Stack stack(standin::CurlSessionOptions{}, "throttle");
+  stack.defaults.setObject(stack.clock.now(), kLastCheckKey);
+  const auto& file = stack.defaults.path();
+  const ExtensionPlatform& platform = stack.platform;
   int polls = 0;
   const Poll poll = [&polls](std::string, ValidationHandler) { ++polls; };
 
@@ -160,40 +186,6 @@ struct LoopbackGithub {
   }
 };
 
-struct Stack {
-  explicit Stack(const LoopbackGithub& github, const std::string& name)
-      : keychain(scratch() / name / "keychain.json"),
-        defaults(scratch() / name / "defaults.json"),
-        sessions(github.sessionOptions()) {
-    SettingsStore(keychain).saveToken("bench-token");
-  }
-  standin::FileKeychain keychain;
-  standin::FileUserDefaults defaults;
-  standin::OffsetClock clock;
-  standin::CurlUrlParser urls;
-  standin::CurlSessionFactory sessions;
-  standin::SimdjsonReader json;
-  NullOutput out;
-  NoWorkspace workspace;
-  standin::CreatorThreadIsMain mainThread;
-  ExtensionPlatform platform{keychain, defaults, clock, urls,      sessions,
-                             json,     out,      out,   workspace, mainThread};
-
-  // One validation through a fresh handler, to its badge.
-  std::string validate() {
-    clock.advance(platform::Seconds(61));
-    std::string badge = "<none>";
-    NoWindow window;
-    {
-      const SafariExtensionHandler handler(platform);
-      handler.validateToolbarItemInWindow(window,
-                                          [&badge](bool, std::string t) { badge = std::move(t); });
-    }
-    sessions.waitIdle();
-    return badge;
-  }
-};
-
 int spawnAndWait(const std::vector<std::string>& argv, rusage* usage = nullptr) {
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -215,7 +207,7 @@ int spawnAndWait(const std::vector<std::string>& argv, rusage* usage = nullptr) 
 // same URL with the same headers once.
 void ValidationToBadge(benchmark::State& state) {
   LoopbackGithub github;
-  Stack stack(github, "to-badge");
+  Stack stack(github.sessionOptions(), "to-badge");
   for (auto _ : state) {
     if (stack.validate() != "42") state.SkipWithError("wrong badge");
   }
@@ -267,7 +259,7 @@ double residentKilobytes() {
 // peak resident memory of tidingsbell-safari doing the same.
 void ThousandsOfPolls(benchmark::State& state) {
   LoopbackGithub github;
-  Stack stack(github, "polls");
+  Stack stack(github.sessionOptions(), "polls");
   for (int i = 0; i < 100; ++i) stack.validate();
   // Sessions end their threads just after their last completion returns.
   auto settle = [&] {

@@ -26,20 +26,19 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-std::string httpDate(std::time_t when) {
+std::string formatUtc(std::time_t when, const char* format) {
   std::tm utc{};
   gmtime_r(&when, &utc);
   char text[64];
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+  std::strftime(text, sizeof text, format, &utc);
   return text;
 }
 
+std::string httpDate(std::time_t when) {
+  return formatUtc(when, "%a, %d %b %Y %H:%M:%S GMT");
+}
 std::string isoDate(std::time_t when) {
-  std::tm utc{};
-  gmtime_r(&when, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
+  return formatUtc(when, "%Y-%m-%dT%H:%M:%SZ");
 }
 
 std::string notification(int index) {

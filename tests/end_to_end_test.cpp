@@ -44,13 +44,10 @@ class EndToEnd : public ::testing::Test {
                   Env extra = {}) {
     Env all = env;
     all.insert(extra.begin(), extra.end());
-    ChildProcess child({programPath(program)}, all);
-    for (const auto& line : lines) child.send(line);
-    child.closeInput();
-    const int status = child.wait();
-    lastErrors = child.remainingErrors();
-    EXPECT_EQ(status, 0) << program << " wrote on standard error:\n" << lastErrors;
-    return child.remainingOutput();
+    const testing::Finished finished = testing::runToEnd({programPath(program)}, all, lines);
+    lastErrors = finished.err;
+    EXPECT_EQ(finished.status, 0) << program << " wrote on standard error:\n" << lastErrors;
+    return finished.out;
   }
   std::string lastErrors;
 };

@@ -172,6 +172,13 @@ class FakeWorkspace final : public platform::Workspace {
   }
 };
 
+// A window whose tabs go nowhere: validation never looks at its window.
+class NoWindow final : public platform::SafariWindow {
+ public:
+  void openTab(const platform::Url&, bool,
+               Callback<void(std::optional<platform::SafariTab>)>) override {}
+};
+
 class FakeMainThread final : public platform::MainThread {
  public:
   bool onMain = true;

@@ -263,10 +263,7 @@ TEST_F(LoopbackExchange, HandlerOutlivesTheExtensionHandlerAndSessionsAreFreed) 
   ExtensionPlatform platform{fake.keychain,  fake.defaults,  fake.clock, fake.urls,
                              sessions,       fake.json,      out,        out,
                              fake.workspace, fake.mainThread};
-  struct NoWindow final : platform::SafariWindow {
-    void openTab(const platform::Url&, bool,
-                 Callback<void(std::optional<platform::SafariTab>)>) override {}
-  } window;
+  testing::NoWindow window;
   testing::HandlerProbe probe;
   {
     const auto handler = std::make_unique<SafariExtensionHandler>(platform);

@@ -145,4 +145,23 @@ class ChildProcess {
   std::optional<int> exitStatus_;
 };
 
+struct Finished {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs a program with the given input lines until it exits.
+inline Finished runToEnd(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& env,
+                         const std::vector<std::string>& lines = {}) {
+  ChildProcess child(argv, env);
+  for (const auto& line : lines) child.send(line);
+  child.closeInput();
+  Finished finished;
+  finished.status = child.wait();
+  finished.out = child.remainingOutput();
+  finished.err = child.remainingErrors();
+  return finished;
+}
+
 }  // namespace tidingsbell::testing

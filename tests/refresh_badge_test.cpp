@@ -167,10 +167,7 @@ TEST_F(RefreshBadgeTest, TokenWithAControlCharacterIsNeverSent) {
 TEST_F(RefreshBadgeTest, TwoValidationsWithinAMinuteFromTwoWindowsPollOnce) {
   storeToken("t");
   const SafariExtensionHandler first(fake.platform), second(fake.platform);
-  struct NoWindow final : platform::SafariWindow {
-    void openTab(const platform::Url&, bool,
-                 Callback<void(std::optional<platform::SafariTab>)>) override {}
-  } one, two;
+  testing::NoWindow one, two;
   testing::HandlerProbe secondProbe;
   first.validateToolbarItemInWindow(one, probe.handler());
   second.validateToolbarItemInWindow(two, secondProbe.handler());

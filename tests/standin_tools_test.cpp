@@ -14,17 +14,8 @@ namespace {
 using testing::ChildProcess;
 using testing::programPath;
 
-struct ToolRun {
-  int status;
-  std::string out, err;
-};
-
-ToolRun run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env) {
-  ChildProcess child(argv, env);
-  child.closeInput();
-  const int status = child.wait();
-  return {status, child.remainingOutput(), child.remainingErrors()};
-}
+using ToolRun = testing::Finished;
+using testing::runToEnd;
 
 class ToolTest : public ::testing::Test {
  protected:
@@ -32,11 +23,11 @@ class ToolTest : public ::testing::Test {
   std::map<std::string, std::string> env{{"XDG_DATA_HOME", home.path().string()}};
   ToolRun keychain(std::vector<std::string> args) {
     args.insert(args.begin(), programPath("tidingsbell-keychain"));
-    return run(args, env);
+    return runToEnd(args, env);
   }
   ToolRun defaults(std::vector<std::string> args) {
     args.insert(args.begin(), programPath("tidingsbell-defaults"));
-    return run(args, env);
+    return runToEnd(args, env);
   }
 };
 
