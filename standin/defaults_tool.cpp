@@ -10,6 +10,7 @@
 
 #include "platform/standin/file_defaults.hpp"
 #include "platform/standin/text.hpp"
+#include "standin/command_line.hpp"
 
 namespace {
 
@@ -20,10 +21,15 @@ int fail(const std::string& message) {
   return 1;
 }
 
-int usage() {
-  return fail(
-      "usage: tidingsbell-defaults read DOMAIN KEY | write DOMAIN KEY (-date ISO-8601 | "
-      "-string TEXT | -int N) | delete DOMAIN KEY");
+constexpr standin::Program kProgram{
+    "tidingsbell-defaults",
+    "tidingsbell-defaults read DOMAIN KEY\n"
+    "       tidingsbell-defaults write DOMAIN KEY (-date ISO-8601 | -string TEXT | -int N)\n"
+    "       tidingsbell-defaults delete DOMAIN KEY",
+    "Reads and writes the stand-in user defaults, one typed value per key."};
+
+int usage(const std::string& problem) {
+  return standin::usageError(kProgram, problem);
 }
 
 // YYYY-MM-DDTHH:MM:SS with an optional fraction and Z or ±HH:MM.
@@ -81,16 +87,20 @@ std::string formatIso8601(platform::Date date) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) return usage();
+  if (argc < 2) return usage("missing command");
+  if (auto status = standin::answerStandardOption(kProgram, argv[1])) return *status;
   const std::string_view command = argv[1];
+  const int wanted = command == "write" ? 6 : command == "read" || command == "delete" ? 4 : 0;
+  if (wanted == 0) return usage("unknown command " + std::string(command));
+  if (argc != wanted) return usage(argc < wanted ? "missing argument" : "too many arguments");
   const std::string domain = argv[2];
   const std::string key = argv[3];
   if (domain.empty() || domain.find('/') != std::string::npos || domain[0] == '.') {
-    return fail("not a domain name: " + domain);
+    return usage("not a domain name: " + domain);
   }
   standin::FileUserDefaults defaults(domain);
 
-  if (command == "read" && argc == 4) {
+  if (command == "read") {
     const auto value = defaults.objectForKey(key);
     if (!value) return fail("the key " + key + " does not exist in the domain " + domain);
     if (const auto* date = std::get_if<platform::Date>(&*value)) {
@@ -104,13 +114,13 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-  if (command == "write" && argc == 6) {
+  if (command == "write") {
     const std::string_view type = argv[4];
     const std::string_view text = argv[5];
     platform::PropertyListValue value;
     if (type == "-date") {
       const auto date = parseIso8601(text);
-      if (!date) return fail("not an ISO-8601 date: " + std::string(text));
+      if (!date) return usage("not an ISO-8601 date: " + std::string(text));
       value = *date;
     } else if (type == "-string") {
       value = std::string(text);
@@ -118,19 +128,16 @@ int main(int argc, char** argv) {
       std::int64_t number = 0;
       const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
       if (error != std::errc() || end != text.data() + text.size()) {
-        return fail("not a whole number: " + std::string(text));
+        return usage("not a whole number: " + std::string(text));
       }
       value = number;
     } else {
-      return usage();
+      return usage("unknown type " + std::string(type));
     }
     return defaults.set(value, key) ? 0 : fail("could not write " + defaults.path().string());
   }
-  if (command == "delete" && argc == 4) {
-    if (!defaults.objectForKey(key)) {
-      return fail("the key " + key + " does not exist in the domain " + domain);
-    }
-    return defaults.remove(key) ? 0 : fail("could not write " + defaults.path().string());
+  if (!defaults.objectForKey(key)) {
+    return fail("the key " + key + " does not exist in the domain " + domain);
   }
-  return usage();
+  return defaults.remove(key) ? 0 : fail("could not write " + defaults.path().string());
 }

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "standin/command_line.hpp"
 #include "standin/github_server.hpp"
 
 namespace {
@@ -19,13 +21,15 @@ namespace {
 using tidingsbell::standin::GithubServer;
 using tidingsbell::standin::GithubServerOptions;
 
+constexpr tidingsbell::standin::Program kProgram{
+    "tidingsbell-github",
+    "tidingsbell-github --certs DIR [--port N] [--token TEXT] [--count N]\n"
+    "       [--status CODE --body FILE] [--stall] [--requests FILE]",
+    "A stand-in GitHub on 127.0.0.1 for the API and the web host; `count N` on standard input "
+    "changes the number of notifications."};
+
 int usage(const std::string& problem) {
-  std::fprintf(stderr,
-               "tidingsbell-github: %s\nusage: tidingsbell-github --certs DIR [--port N] "
-               "[--token TEXT] [--count N] [--status CODE --body FILE] [--stall] "
-               "[--requests FILE]\n",
-               problem.c_str());
-  return 2;
+  return tidingsbell::standin::usageError(kProgram, problem);
 }
 
 bool parseNumber(const char* text, int low, int high, int& out) {
@@ -69,29 +73,34 @@ int main(int argc, char** argv) {
   std::optional<std::string> bodyFile;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
-    const bool hasValue = i + 1 < argc;
+    if (auto status = tidingsbell::standin::answerStandardOption(kProgram, flag)) return *status;
     if (flag == "--stall") {
       options.stall = true;
-    } else if (!hasValue) {
-      return usage("missing value for " + flag);
-    } else if (flag == "--certs") {
-      certs = argv[++i];
+      continue;
+    }
+    static const char* const kTakesValue[] = {"--certs",  "--port", "--token",   "--count",
+                                              "--status", "--body", "--requests"};
+    if (std::find(std::begin(kTakesValue), std::end(kTakesValue), flag) == std::end(kTakesValue)) {
+      return usage((flag.starts_with("-") ? "unknown option " : "unexpected argument ") + flag);
+    }
+    if (i + 1 == argc) return usage("missing value for " + flag);
+    const char* value = argv[++i];
+    if (flag == "--certs") {
+      certs = value;
     } else if (flag == "--port") {
-      if (!parseNumber(argv[++i], 0, 65535, options.port)) return usage("bad port");
+      if (!parseNumber(value, 0, 65535, options.port)) return usage("bad port");
     } else if (flag == "--token") {
-      options.token = argv[++i];
+      options.token = value;
     } else if (flag == "--count") {
-      if (!parseNumber(argv[++i], 0, 1'000'000, options.count)) return usage("bad count");
+      if (!parseNumber(value, 0, 1'000'000, options.count)) return usage("bad count");
     } else if (flag == "--status") {
       int status = 0;
-      if (!parseNumber(argv[++i], 100, 599, status)) return usage("bad status");
+      if (!parseNumber(value, 100, 599, status)) return usage("bad status");
       options.status = status;
     } else if (flag == "--body") {
-      bodyFile = argv[++i];
-    } else if (flag == "--requests") {
-      options.requestLog = argv[++i];
+      bodyFile = value;
     } else {
-      return usage("unknown option " + flag);
+      options.requestLog = value;
     }
   }
   if (certs.empty()) return usage("--certs DIR is required");
@@ -100,7 +109,10 @@ int main(int argc, char** argv) {
   }
   if (bodyFile) {
     std::ifstream in(*bodyFile, std::ios::binary);
-    if (!in) return usage("cannot read " + *bodyFile);
+    if (!in) {
+      std::fprintf(stderr, "tidingsbell-github: cannot read %s\n", bodyFile->c_str());
+      return 1;
+    }
     std::stringstream text;
     text << in.rdbuf();
     options.body = text.str();

@@ -41,6 +41,30 @@ std::string isoDate(std::time_t when) {
   return formatUtc(when, "%Y-%m-%dT%H:%M:%SZ");
 }
 
+// One JSON object, written member by member in the order given.
+class JsonObject {
+ public:
+  JsonObject& text(std::string_view key, std::string_view value) {
+    return raw(key, jsonQuote(value));
+  }
+  JsonObject& number(std::string_view key, long value) { return raw(key, std::to_string(value)); }
+  JsonObject& boolean(std::string_view key, bool value) {
+    return raw(key, value ? "true" : "false");
+  }
+  // `json` is already JSON: a literal, or a nested object's close().
+  JsonObject& raw(std::string_view key, std::string_view json) {
+    json_ += json_.size() == 1 ? "" : ",";
+    json_ += jsonQuote(key);
+    json_ += ':';
+    json_ += json;
+    return *this;
+  }
+  std::string close() { return std::move(json_) + '}'; }
+
+ private:
+  std::string json_ = "{";
+};
+
 std::string notification(int index) {
   static const char* const kRepositories[] = {"octo-org/octo-repo", "octo-org/hello-world",
                                               "marblequail/tidings", "octocat/Spoon-Knife"};
@@ -51,31 +75,54 @@ std::string notification(int index) {
   const std::string owner = repository.substr(0, repository.find('/'));
   const std::string name = repository.substr(repository.find('/') + 1);
   const std::string id = std::to_string(1000 + index);
-  const std::string number = std::to_string(1 + index % 97);
   const std::string type = kTypes[index % 4];
   const std::string kind = type == "PullRequest" ? "pulls" : "issues";
   const std::time_t updated = 1796580000 - index * 600L;
   const std::string api = "https://api.github.com";
-  return std::string("{") + "\"id\":\"" + id + "\"," +
-         "\"repository\":{\"id\":" + std::to_string(1296269 + index % 4) +
-         ",\"node_id\":\"MDEwOlJlcG9zaXRvcnkxMjk2MjY5\",\"name\":\"" + name +
-         "\",\"full_name\":\"" + repository + "\",\"owner\":{\"login\":\"" + owner +
-         "\",\"id\":" + std::to_string(583231 + index % 4) +
-         ",\"avatar_url\":\"https://github.com/images/error/" + owner + "_happy.gif\",\"url\":\"" +
-         api + "/users/" + owner + "\",\"html_url\":\"https://github.com/" + owner +
-         "\",\"type\":\"Organization\",\"site_admin\":false},\"private\":false," +
-         "\"html_url\":\"https://github.com/" + repository +
-         "\",\"description\":\"This your first repo!\"," + "\"fork\":false,\"url\":\"" + api +
-         "/repos/" + repository + "\"}," + "\"subject\":{\"title\":\"Greetings number " + id +
-         " \\u2014 please review\",\"url\":\"" + api + "/repos/" + repository + "/" + kind + "/" +
-         number + "\",\"latest_comment_url\":\"" + api + "/repos/" + repository +
-         "/issues/comments/" + std::to_string(123 + index) + "\",\"type\":\"" + type + "\"}," +
-         "\"reason\":\"" + kReasons[index % 7] + "\"," +
-         "\"unread\":" + (index % 3 == 0 ? "false" : "true") + "," + "\"updated_at\":\"" +
-         isoDate(updated) + "\"," +
-         "\"last_read_at\":" + (index % 2 == 0 ? "null" : "\"" + isoDate(updated - 3600) + "\"") +
-         "," + "\"url\":\"" + api + "/notifications/threads/" + id + "\"," +
-         "\"subscription_url\":\"" + api + "/notifications/threads/" + id + "/subscription\"}";
+  const std::string repositoryApi = api + "/repos/" + repository;
+  const std::string thread = api + "/notifications/threads/" + id;
+
+  const std::string ownerJson =
+      JsonObject()
+          .text("login", owner)
+          .number("id", 583231 + index % 4)
+          .text("avatar_url", "https://github.com/images/error/" + owner + "_happy.gif")
+          .text("url", api + "/users/" + owner)
+          .text("html_url", "https://github.com/" + owner)
+          .text("type", "Organization")
+          .boolean("site_admin", false)
+          .close();
+  const std::string repositoryJson = JsonObject()
+                                         .number("id", 1296269 + index % 4)
+                                         .text("node_id", "MDEwOlJlcG9zaXRvcnkxMjk2MjY5")
+                                         .text("name", name)
+                                         .text("full_name", repository)
+                                         .raw("owner", ownerJson)
+                                         .boolean("private", false)
+                                         .text("html_url", "https://github.com/" + repository)
+                                         .text("description", "This your first repo!")
+                                         .boolean("fork", false)
+                                         .text("url", repositoryApi)
+                                         .close();
+  const std::string subjectJson =
+      JsonObject()
+          .text("title", "Greetings number " + id + " \u2014 please review")
+          .text("url", repositoryApi + "/" + kind + "/" + std::to_string(1 + index % 97))
+          .text("latest_comment_url",
+                repositoryApi + "/issues/comments/" + std::to_string(123 + index))
+          .text("type", type)
+          .close();
+  return JsonObject()
+      .text("id", id)
+      .raw("repository", repositoryJson)
+      .raw("subject", subjectJson)
+      .text("reason", kReasons[index % 7])
+      .boolean("unread", index % 3 != 0)
+      .text("updated_at", isoDate(updated))
+      .raw("last_read_at", index % 2 == 0 ? "null" : jsonQuote(isoDate(updated - 3600)))
+      .text("url", thread)
+      .text("subscription_url", thread + "/subscription")
+      .close();
 }
 
 // Accepts connections and never answers, until stopped.
@@ -216,9 +263,16 @@ struct GithubServer::Impl {
       response.set_content(options.body, "application/json; charset=utf-8");
       return;
     }
+    // HTTP strips a header value's trailing white space, so the empty token arrives as
+    // "Bearer"; the expected value is stripped the same way before comparing.
     const std::string authorization = request.get_header_value("Authorization");
-    const bool authorized = options.token ? authorization == "Bearer " + *options.token
-                                          : authorization.starts_with("Bearer ");
+    bool authorized = authorization == "Bearer" || authorization.starts_with("Bearer ");
+    if (options.token) {
+      std::string expected = "Bearer ";
+      expected += *options.token;
+      expected.erase(expected.find_last_not_of(" \t") + 1);
+      authorized = authorization == expected;
+    }
     if (!authorized) {
       response.status = 401;
       response.set_content(kBadCredentialsBody, "application/json; charset=utf-8");

@@ -19,7 +19,7 @@ namespace tidingsbell::standin {
 struct GithubServerOptions {
   CertificatePaths certificates;
   int port = 0;                      // 0: any free port
-  std::optional<std::string> token;  // the only token accepted; none: any "Bearer " header
+  std::optional<std::string> token;  // the only token accepted; none: any, "" included
   int count = 3;                     // notifications listed
   std::optional<int> status;         // with body: the answer to every API request instead
   std::string body;

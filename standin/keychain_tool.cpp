@@ -9,6 +9,7 @@
 
 #include "platform/standin/file_keychain.hpp"
 #include "platform/standin/text.hpp"
+#include "standin/command_line.hpp"
 
 namespace {
 
@@ -22,10 +23,16 @@ int fail(const std::string& message) {
   return 1;
 }
 
-int usage() {
-  return fail(
-      "usage: tidingsbell-keychain add -s SERVICE -a ACCOUNT (-w TEXT | -x HEX) | "
-      "find -s SERVICE -a ACCOUNT | delete -s SERVICE -a ACCOUNT");
+constexpr standin::Program kProgram{
+    "tidingsbell-keychain",
+    "tidingsbell-keychain add -s SERVICE -a ACCOUNT (-w TEXT | -x HEX)\n"
+    "       tidingsbell-keychain find -s SERVICE -a ACCOUNT\n"
+    "       tidingsbell-keychain delete -s SERVICE -a ACCOUNT",
+    "Inspects and edits the stand-in keychain's generic-password items; find prints the value "
+    "in hexadecimal."};
+
+int usage(const std::string& problem) {
+  return standin::usageError(kProgram, problem);
 }
 
 std::string statusText(platform::OSStatus status) {
@@ -35,28 +42,33 @@ std::string statusText(platform::OSStatus status) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage();
+  if (argc < 2) return usage("missing command");
+  if (auto status = standin::answerStandardOption(kProgram, argv[1])) return *status;
   const std::string_view command = argv[1];
+  if (command != "add" && command != "find" && command != "delete") {
+    return usage("unknown command " + std::string(command));
+  }
   std::optional<std::string> service, account;
   std::optional<platform::Bytes> value;
   for (int i = 2; i < argc; i += 2) {
-    const std::string_view flag = argv[i];
-    if (i + 1 >= argc) return usage();
+    const std::string flag = argv[i];
+    if (i + 1 >= argc) return usage("missing value for " + flag);
     const std::string argument = argv[i + 1];
     if (flag == "-s") {
       service = argument;
     } else if (flag == "-a") {
       account = argument;
-    } else if (flag == "-w" && command == "add") {
+    } else if (flag == "-w") {
       value = platform::Bytes(argument.begin(), argument.end());
-    } else if (flag == "-x" && command == "add") {
+    } else if (flag == "-x") {
       value = standin::fromHex(argument);
-      if (!value) return fail("-x takes an even number of hexadecimal digits");
+      if (!value) return usage("-x takes an even number of hexadecimal digits");
     } else {
-      return usage();
+      return usage("unexpected option " + flag);
     }
   }
-  if (!service || !account) return usage();
+  if (!service || !account) return usage("-s SERVICE and -a ACCOUNT are required");
+  if (value && command != "add") return usage("-w and -x belong to add");
 
   platform::KeychainQuery query;
   query.secClass = platform::SecClass::GenericPassword;
@@ -80,14 +92,10 @@ int main(int argc, char** argv) {
     if (status == platform::errSecItemNotFound) return fail("no such item"), kExitNotFound;
     return status == platform::errSecSuccess ? 0 : fail(statusText(status));
   }
-  if (command == "add") {
-    if (!value) return usage();
-    query.valueData = std::move(*value);
-    const auto status = keychain.add(query);
-    if (status == platform::errSecDuplicateItem) {
-      return fail("the item already exists"), kExitDuplicate;
-    }
-    return status == platform::errSecSuccess ? 0 : fail(statusText(status));
-  }
-  return usage();
+  if (!value) return usage("add needs -w TEXT or -x HEX");
+  query.valueData = std::move(*value);
+  const auto status = keychain.add(query);
+  if (status == platform::errSecDuplicateItem)
+    return fail("the item already exists"), kExitDuplicate;
+  return status == platform::errSecSuccess ? 0 : fail(statusText(status));
 }

@@ -6,12 +6,29 @@
 #include <iostream>
 #include <string>
 
+#include "standin/command_line.hpp"
 #include "standin/settings_app.hpp"
 
-int main() {
-  tidingsbell::standin::SettingsApp app;
+namespace {
+
+constexpr tidingsbell::standin::Program kProgram{
+    "tidingsbell-settings",
+    "tidingsbell-settings, then one command a line on standard input:\n"
+    "       show | type TEXT | typejson \"JSON text\" | submit | mute on|off|mixed | prefs |\n"
+    "       reopen | wait | quit",
+    "The settings window of the host application, in a terminal."};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tidingsbell::standin;
+  if (argc > 1) {
+    if (auto status = answerStandardOption(kProgram, argv[1])) return *status;
+    return usageError(kProgram, std::string("unexpected argument ") + argv[1]);
+  }
+  SettingsApp app;
   if (::isatty(STDIN_FILENO) != 0) {
-    std::printf("%s\n%s\n", app.windowLine().c_str(), tidingsbell::standin::SettingsApp::kHelp);
+    std::printf("%s\n%s\n", app.windowLine().c_str(), SettingsApp::kHelp);
     std::fflush(stdout);
   }
   std::string line;
