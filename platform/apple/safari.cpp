@@ -21,7 +21,10 @@ platform::UserInfoValue describe(id value) {
       return send<BOOL>(value, "boolValue") != NO;
     return platform::UserInfoNumber{toString(send(value, "stringValue")).value_or(std::string())};
   }
-  if (isKindOf(value, "NSArray") || isKindOf(value, "NSDictionary")) {
+  // Serializing a collection JSON cannot express raises an exception, which would end the
+  // extension; such a collection is described like any other value instead.
+  if ((isKindOf(value, "NSArray") || isKindOf(value, "NSDictionary")) &&
+      send<BOOL, id>(cls("NSJSONSerialization"), "isValidJSONObject:", value) != NO) {
     id error = nullptr;
     id json = send<id, id, NSUInteger, id*>(cls("NSJSONSerialization"),
                                             "dataWithJSONObject:options:error:", value, 0, &error);
