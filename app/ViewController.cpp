@@ -54,9 +54,12 @@ void Bodies::openSafariExtensionPreferences(const AppPlatform& platform) {
 void Bodies::submitPersonalAccessTokenAction(const AppPlatform& platform,
                                              const platform::TextField* field) {
   checkMainThread(platform, "ViewController submitPersonalAccessTokenAction:");
-  // Without a connected field there is no text to save; saving "" would erase the stored token.
+  // Without a connected field, or without text the field can give, there is nothing to save;
+  // saving "" instead would erase the stored token.
   if (field == nullptr) return;
-  (void)SettingsStore(platform.keychain).saveToken(field->stringValue());
+  const std::optional<std::string> text = field->stringValue();
+  if (!text) return;
+  (void)SettingsStore(platform.keychain).saveToken(*text);
 }
 
 void Bodies::muteValueChange(const AppPlatform& platform, const platform::Button* sender) {

@@ -1,6 +1,7 @@
 #pragma once
 // The few AppKit controls the settings window touches.
 
+#include <optional>
 #include <string>
 
 namespace tidingsbell::platform {
@@ -10,7 +11,8 @@ enum class ControlState : long { Mixed = -1, Off = 0, On = 1 };
 class TextField {
  public:
   virtual ~TextField() = default;
-  [[nodiscard]] virtual std::string stringValue() const = 0;
+  // None when the text has no UTF-8 form: there is no text to use, not an empty one.
+  [[nodiscard]] virtual std::optional<std::string> stringValue() const = 0;
   virtual void setStringValue(const std::string& value) = 0;
   virtual bool becomeFirstResponder() = 0;
 };

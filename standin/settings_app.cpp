@@ -14,7 +14,7 @@ class TerminalTextField final : public platform::TextField {
  public:
   explicit TerminalTextField(std::string text, bool* focus = nullptr)
       : text_(std::move(text)), focus_(focus) {}
-  [[nodiscard]] std::string stringValue() const override { return text_; }
+  [[nodiscard]] std::optional<std::string> stringValue() const override { return text_; }
   void setStringValue(const std::string& value) override { text_ = value; }
   bool becomeFirstResponder() override {
     if (focus_ == nullptr) return false;
@@ -98,8 +98,8 @@ void SettingsApp::loadWindow() {
 std::string SettingsApp::windowLine() const {
   const long state = window_->muteButton->state();
   const char* mute = state == 1 ? "on" : state == 0 ? "off" : "mixed";
-  return "window label=" + jsonQuote(window_->label->stringValue()) +
-         " token=" + jsonQuote(window_->tokenField->stringValue()) + " mute=" + mute +
+  return "window label=" + jsonQuote(window_->label->stringValue().value_or("")) +
+         " token=" + jsonQuote(window_->tokenField->stringValue().value_or("")) + " mute=" + mute +
          " focus=" + (window_->tokenFieldFocused ? "token" : "none");
 }
 

@@ -12,8 +12,12 @@ using testing::bytes;
 class Field final : public platform::TextField {
  public:
   std::string text;
+  bool textHasNoUtf8Form = false;
   int focusRequests = 0;
-  [[nodiscard]] std::string stringValue() const override { return text; }
+  [[nodiscard]] std::optional<std::string> stringValue() const override {
+    if (textHasNoUtf8Form) return std::nullopt;
+    return text;
+  }
   void setStringValue(const std::string& value) override { text = value; }
   bool becomeFirstResponder() override {
     ++focusRequests;
@@ -106,6 +110,16 @@ TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmpty) {
     EXPECT_EQ(stored("personal_access_token"), bytes(text));
   }
   EXPECT_EQ(keychain.calls.back().operation, "add");  // the empty token is an item of zero bytes
+}
+
+TEST_F(SettingsWindowTest, SubmitWithAFieldThatHasNoTextLeavesTheStoredTokenAlone) {
+  const auto controller = load();
+  keychain.store("personal_access_token", bytes("ghp_working"));
+  const auto callsBefore = keychain.calls.size();
+  field->textHasNoUtf8Form = true;
+  controller->submitPersonalAccessTokenAction(submit.get());
+  EXPECT_EQ(stored("personal_access_token"), bytes("ghp_working"));
+  EXPECT_EQ(keychain.calls.size(), callsBefore);  // not even a delete
 }
 
 TEST_F(SettingsWindowTest, MuteSavesTrueOnlyForTheOnState) {

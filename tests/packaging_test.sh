@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # The macOS bundle files are valid XML and hold the identifiers, keys, outlets and actions the
-# bundles need; checked on Linux without building the bundles.
+# bundles need. Given a built Tidingsbell.app (scripts/macos-check), it also tests the bundle:
+# its layout, both property lists as configured, and that each executable's every undefined
+# symbol is bound to a library it links, with the entry points and imports the bundles need.
+#   tests/packaging_test.sh [Tidingsbell.app]
 set -euo pipefail
+bundle=${1:-}
 dir=$(cd "$(dirname "$0")/../packaging/macos" && pwd)
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -18,9 +22,10 @@ value() {
   xpath+="/key[.='${keys[-1]}']/following-sibling::*[1]"
   xmllint --xpath "string($xpath)" "$file" 2>/dev/null || true
 }
-expect() {  # file key-path expected
-  local got
-  got=$(value "$dir/$1" "$2")
+expect() {  # file (in packaging/macos, or a path) key-path expected
+  local file=$1 got
+  [[ $file == */* ]] || file=$dir/$file
+  got=$(value "$file" "$2")
   [[ $got == "$3" ]] || fail "$1: $2 is '$got', expected '$3'"
 }
 expect_true() {
@@ -90,5 +95,59 @@ mute=$(xmllint --xpath "string(//viewController[@id='$controller']/connections/o
 [[ $(xmllint --xpath "count(//button[@id='$mute']//action[@selector='muteValueChange:'])" "$board") == 1 ]] ||
   fail "muteValueChange: does not come from the mute button"
 
+if [[ -n $bundle ]]; then
+  app=$bundle/Contents
+  appex=$app/PlugIns/Tidingsbell_Extension.appex/Contents
+  [[ -d $appex ]] || fail "the extension is not inside the app's PlugIns"
+  for plist in "$app/Info.plist" "$appex/Info.plist"; do
+    xmllint --noout "$plist" || fail "$plist does not parse"
+    ! grep -q '@[A-Z_]*@' "$plist" || fail "$plist holds an unconfigured @VARIABLE@"
+  done
+  expect "$app/Info.plist" CFBundleIdentifier com.marblequail.Tidingsbell
+  expect "$app/Info.plist" CFBundleExecutable Tidingsbell
+  expect "$app/Info.plist" NSPrincipalClass NSApplication
+  expect "$app/Info.plist" LSMinimumSystemVersion 15.0
+  expect "$appex/Info.plist" CFBundleIdentifier com.marblequail.Tidingsbell.Extension
+  expect "$appex/Info.plist" CFBundleExecutable Tidingsbell_Extension
+  expect "$appex/Info.plist" NSExtension/NSExtensionPrincipalClass SafariExtensionHandler
+  expect "$appex/Info.plist" NSExtension/NSExtensionPointIdentifier com.apple.Safari.extension
+  expect "$appex/Info.plist" LSMinimumSystemVersion 15.0
+  for resource in script.js ToolbarItemIcon.pdf; do
+    [[ -f $appex/Resources/$resource ]] || fail "the extension's Resources lack $resource"
+  done
+
+  app_exe=$app/MacOS/Tidingsbell
+  extension_exe=$appex/MacOS/Tidingsbell_Extension
+  imports() { llvm-nm -m -u "$1" 2>/dev/null || true; }
+  for exe in "$app_exe" "$extension_exe"; do
+    [[ -f $exe ]] || { fail "$exe is missing"; continue; }
+    unbound=$(imports "$exe" | grep -v ' (from [^)]*)$' || true)
+    [[ -z $unbound ]] || fail "$(basename "$exe") has symbols bound to no library: $unbound"
+    imports "$exe" | grep -q ' _kSecUseDataProtectionKeychain (from Security)$' ||
+      fail "$(basename "$exe") does not ask for the data-protection keychain"
+  done
+  imports "$app_exe" | grep -q ' _NSApplicationMain (from AppKit)$' ||
+    fail "the app does not import NSApplicationMain"
+
+  # The entry point is a file offset; __TEXT starts the file, so its address is __TEXT's plus it.
+  read -r base offset < <(llvm-objdump --macho --private-headers "$extension_exe" 2>/dev/null | awk '
+    $1 == "cmd" { cmd = $2 }
+    $1 == "segname" { text = (cmd == "LC_SEGMENT_64" && $2 == "__TEXT") }
+    text && $1 == "vmaddr" { base = $2 }
+    cmd == "LC_MAIN" && $1 == "entryoff" { offset = $2 }
+    END { print base, offset }') || true
+  entry=
+  [[ -n ${base:-} && -n ${offset:-} ]] && entry=$(printf '0x%016x' $((base + offset)))
+  stub=$(llvm-objdump --macho --indirect-symbols "$extension_exe" 2>/dev/null | awk '
+    /^Indirect symbols for/ { stubs = ($4 == "(__TEXT,__stubs)") }
+    stubs && $3 == "_NSExtensionMain" { print $1 }')
+  [[ -n $entry && $entry == "$stub" ]] ||
+    fail "the extension's entry point ($entry) is not the stub of NSExtensionMain ($stub)"
+  libraries=$(llvm-objdump --macho --dylibs-used "$extension_exe" 2>/dev/null || true)
+  for framework in SafariServices UserNotifications; do
+    grep -q "/$framework.framework/" <<<"$libraries" || fail "the extension does not link $framework"
+  done
+fi
+
 if ((failures)); then exit 1; fi
-echo "packaging files: all checks passed"
+echo "packaging files${bundle:+ and the built bundle}: all checks passed"

@@ -17,8 +17,8 @@ void UserInitiatedQueue::async(Callback<void()> work) {
   });
 }
 
-std::string TextField::stringValue() const {
-  return toString(send(field_, "stringValue")).value_or(std::string());
+std::optional<std::string> TextField::stringValue() const {
+  return toString(send(field_, "stringValue"));
 }
 
 void TextField::setStringValue(const std::string& value) {

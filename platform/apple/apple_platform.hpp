@@ -124,7 +124,7 @@ class NotificationResponse final : public platform::NotificationResponse {
 class TextField final : public platform::TextField {
  public:
   explicit TextField(id field) : field_(field) {}
-  [[nodiscard]] std::string stringValue() const override;
+  [[nodiscard]] std::optional<std::string> stringValue() const override;
   void setStringValue(const std::string& value) override;
   bool becomeFirstResponder() override;
 

@@ -5,7 +5,10 @@
 namespace tidingsbell::apple {
 namespace {
 
-// A dictionary holding exactly the query's present entries, in the order the query lists them.
+// A dictionary holding exactly the query's present entries, in the order the query lists them,
+// aimed at the data-protection keychain. Without that key macOS uses the file-based keychain,
+// which ignores access groups: an item would trust only the executable that saved it, and the
+// other would be refused or prompt for it.
 CFMutableDictionaryRef makeDictionary(const platform::KeychainQuery& query) {
   CFMutableDictionaryRef dictionary = CFDictionaryCreateMutable(
       kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
@@ -32,6 +35,7 @@ CFMutableDictionaryRef makeDictionary(const platform::KeychainQuery& query) {
     CFDictionarySetValue(dictionary, kSecValueData, data);
     CFRelease(data);
   }
+  CFDictionarySetValue(dictionary, kSecUseDataProtectionKeychain, kCFBooleanTrue);
   return dictionary;
 }
 

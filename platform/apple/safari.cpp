@@ -1,8 +1,5 @@
 #include "platform/apple/apple_platform.hpp"
 
-// UserNotifications' constant, an NSString; declared here since its header is Objective-C.
-extern "C" id const UNNotificationDefaultActionIdentifier;
-
 namespace tidingsbell::apple {
 namespace {
 
@@ -24,7 +21,10 @@ platform::UserInfoValue describe(id value) {
       return send<BOOL>(value, "boolValue") != NO;
     return platform::UserInfoNumber{toString(send(value, "stringValue")).value_or(std::string())};
   }
-  if (isKindOf(value, "NSArray") || isKindOf(value, "NSDictionary")) {
+  // Serializing a collection JSON cannot express raises an exception, which would end the
+  // extension; such a collection is described like any other value instead.
+  if ((isKindOf(value, "NSArray") || isKindOf(value, "NSDictionary")) &&
+      send<BOOL, id>(cls("NSJSONSerialization"), "isValidJSONObject:", value) != NO) {
     id error = nullptr;
     id json = send<id, id, NSUInteger, id*>(cls("NSJSONSerialization"),
                                             "dataWithJSONObject:options:error:", value, 0, &error);
@@ -116,16 +116,6 @@ bool Workspace::openURLs(const std::vector<platform::Url>& urls, std::string_vie
              "openURLs:withAppBundleIdentifier:options:additionalEventParamDescriptor:"
              "launchIdentifiers:",
              list, application.get(), static_cast<NSUInteger>(options), nullptr, nullptr) != NO;
-}
-
-std::string NotificationResponse::actionIdentifier() const {
-  id action = send(response_, "actionIdentifier");
-  // The platform's constant is compared as the platform defines it, whatever its text.
-  if (action != nullptr &&
-      send<BOOL, id>(action, "isEqualToString:", UNNotificationDefaultActionIdentifier) != NO) {
-    return std::string(platform::UNNotificationDefaultActionIdentifier);
-  }
-  return toString(action).value_or(std::string());
 }
 
 }  // namespace tidingsbell::apple

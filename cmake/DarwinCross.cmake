@@ -1,0 +1,37 @@
+# Builds the macOS bundles on Linux: Debian's clang for arm64-apple-macos15.0 and ld64.lld,
+# against the macOS SDK folder given in TIDINGSBELL_MACOS_SDK (a standard .sdk layout). On a Mac
+# no toolchain file is used: Xcode's clang, ld and SDK are found as usual.
+
+set(CMAKE_SYSTEM_NAME Darwin)
+set(CMAKE_SYSTEM_PROCESSOR arm64)
+set(CMAKE_OSX_ARCHITECTURES arm64 CACHE STRING "")
+set(CMAKE_OSX_DEPLOYMENT_TARGET 15.0 CACHE STRING "")
+
+if(NOT TIDINGSBELL_MACOS_SDK)
+  set(TIDINGSBELL_MACOS_SDK "$ENV{TIDINGSBELL_MACOS_SDK}")
+endif()
+if(NOT EXISTS "${TIDINGSBELL_MACOS_SDK}/System/Library/Frameworks")
+  message(FATAL_ERROR "TIDINGSBELL_MACOS_SDK ('${TIDINGSBELL_MACOS_SDK}') is not a macOS SDK folder")
+endif()
+set(TIDINGSBELL_MACOS_SDK "${TIDINGSBELL_MACOS_SDK}" CACHE PATH "macOS SDK folder")
+set(CMAKE_OSX_SYSROOT "${TIDINGSBELL_MACOS_SDK}" CACHE PATH "")
+
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_CXX_COMPILER_TARGET arm64-apple-macos15.0)
+# Debian's clang does not pick libc++ by itself for a Darwin target.
+set(CMAKE_CXX_FLAGS_INIT "-stdlib=libc++")
+set(CMAKE_LINKER /usr/lib/llvm-14/bin/ld64.lld)
+# The linker version tells the driver which ld64 flags it may pass (-platform_version needs 520).
+set(CMAKE_EXE_LINKER_FLAGS_INIT "--ld-path=${CMAKE_LINKER} -mlinker-version=711")
+
+# Only the SDK is searched for frameworks and libraries, never the build machine's own.
+set(CMAKE_FIND_ROOT_PATH "${TIDINGSBELL_MACOS_SDK}")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Archives in the form ld64.lld reads; the try_compile projects see the same SDK.
+set(CMAKE_AR /usr/bin/llvm-ar CACHE FILEPATH "")
+set(CMAKE_RANLIB /usr/bin/llvm-ranlib CACHE FILEPATH "")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TIDINGSBELL_MACOS_SDK)
