@@ -221,20 +221,29 @@ TEST_F(Layer, PresentedNotificationsAreAnsweredWithTheAlertOption) {
   EXPECT_EQ(options, 4U);
 }
 
-TEST_F(Layer, BothPopoverInitializersHandOnToTheBaseAndPassItsNilOn) {
+// The nib name goes on as given, nil included, and a nil from the base comes back as nil.
+TEST_F(Layer, BothControllersInitializersHandOnToTheBase) {
   const Owned coder(make("NSCoder"));
-  for (const bool coderFails : {false, true}) {
-    platform().script.coderFails = coderFails;
-    const Owned fromCoder(toController<id, id>(send(cls("SafariExtensionViewController"), "alloc"),
-                                               "initWithCoder:", coder.get()));
-    EXPECT_EQ(fromCoder.get() == nullptr, coderFails);
+  const Owned nib(makeString("Main"));
+  for (const char* name : {"SafariExtensionViewController", "ViewController"}) {
+    platform().calls.clear();
+    for (const bool coderFails : {false, true}) {
+      platform().script.coderFails = coderFails;
+      const Owned fromCoder(
+          toController<id, id>(send(cls(name), "alloc"), "initWithCoder:", coder.get()));
+      EXPECT_EQ(fromCoder.get() == nullptr, coderFails) << name;
+    }
+    for (id nibName : {nib.get(), static_cast<id>(nullptr)}) {
+      const Owned fromNib(toController<id, id, id>(send(cls(name), "alloc"),
+                                                   "initWithNibName:bundle:", nibName, nullptr));
+      EXPECT_NE(fromNib.get(), nullptr) << name;
+    }
+    EXPECT_EQ(platform().calls, (Calls{"NSViewController initWithCoder: <NSCoder>",
+                                       "NSViewController initWithCoder: <NSCoder>",
+                                       "NSViewController initWithNibName: Main bundle: nil",
+                                       "NSViewController initWithNibName: nil bundle: nil"}))
+        << name;
   }
-  const Owned fromNib(toController<id, id, id>(send(cls("SafariExtensionViewController"), "alloc"),
-                                               "initWithNibName:bundle:", nullptr, nullptr));
-  EXPECT_NE(fromNib.get(), nullptr);
-  EXPECT_EQ(platform().calls, (Calls{"NSViewController initWithCoder: <NSCoder>",
-                                     "NSViewController initWithCoder: <NSCoder>",
-                                     "NSViewController initWithNibName: nil bundle: nil"}));
 }
 
 TEST_F(Layer, TheApplicationDelegateAnswersLaunchAndTermination) {
