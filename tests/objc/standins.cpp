@@ -64,10 +64,12 @@ id create(Class type) {
 id createAutoreleased(const char* className) {
   return objc_autorelease(create(objc_getClass(className)));
 }
+id withText(id object, std::string text) {
+  record(object).text = std::move(text);
+  return object;
+}
 id autoreleasedString(std::string text) {
-  id string = createAutoreleased("NSString");
-  record(string).text = std::move(text);
-  return string;
+  return withText(createAutoreleased("NSString"), std::move(text));
 }
 id sharedInstance(const char* className) {
   const std::lock_guard lock(ledgerMutex());
@@ -170,17 +172,14 @@ id stringInit(id self, SEL, const void* bytes, NSUInteger length, NSUInteger enc
   return self;
 }
 id stringData(id self, SEL, NSUInteger) {
-  id data = createAutoreleased("NSData");
-  record(data).text = record(self).text;
-  return data;
+  return withText(createAutoreleased("NSData"), record(self).text);
 }
 BOOL stringEquals(id self, SEL, id other) {
   return other != nullptr && record(self).text == record(other).text ? YES : NO;
 }
 id dataNoCopy(Class, SEL, void* bytes, NSUInteger length, BOOL) {
-  id data = createAutoreleased("NSData");
-  if (length > 0) record(data).text.assign(static_cast<const char*>(bytes), length);
-  return data;
+  return withText(createAutoreleased("NSData"),
+                  length > 0 ? std::string(static_cast<const char*>(bytes), length) : "");
 }
 id numberWithLongLong(Class, SEL, long long value) {
   return objc_autorelease(makeNumber(value));
@@ -243,10 +242,17 @@ void defaultsSet(id self, SEL, id value, id key) {
   items.push_back(send(value, "retain"));
 }
 id urlWithString(Class, SEL, id text) {
-  if (textOf(text).empty()) return nullptr;
-  id url = createAutoreleased("NSURL");
-  record(url).text = textOf(text);
-  return url;
+  return textOf(text).empty() ? nullptr : withText(createAutoreleased("NSURL"), textOf(text));
+}
+// Getters of what an object holds: a copy of its text, its first related object, its number.
+id textCopy(id self, SEL) {
+  return autoreleasedString(record(self).text);
+}
+id firstItem(id self, SEL) {
+  return record(self).items.at(0);
+}
+NSInteger integer(id self, SEL) {
+  return record(self).number;
 }
 
 id fromJson(simdjson::dom::element element) {
@@ -271,11 +277,9 @@ id fromJson(simdjson::dom::element element) {
       return makeBool(element.get_bool().value_unsafe());
     case simdjson::dom::element_type::NULL_VALUE:
       return make("NSNull");
-    default: {
-      id number = makeNumber(static_cast<long long>(element.get_double().value_unsafe()));
-      record(number).text = simdjson::minify(element);
-      return number;
-    }
+    default:
+      return withText(makeNumber(static_cast<long long>(element.get_double().value_unsafe())),
+                      simdjson::minify(element));
   }
 }
 id jsonRead(Class, SEL, id data, NSUInteger, id* error) {
@@ -284,9 +288,9 @@ id jsonRead(Class, SEL, id data, NSUInteger, id* error) {
   if (parser.parse(record(data).text).get(root) != simdjson::SUCCESS ||
       !(root.is_array() || root.is_object())) {
     if (error != nullptr) {
-      *error = createAutoreleased("NSError");
-      record(*error).text =
-          "The data couldn\u2019t be read because it isn\u2019t in the correct format.";
+      *error =
+          withText(createAutoreleased("NSError"),
+                   "The data couldn\u2019t be read because it isn\u2019t in the correct format.");
     }
     return nullptr;
   }
@@ -308,51 +312,40 @@ std::string toJson(id object) {
   return json + (dictionary ? '}' : ']');
 }
 id jsonWrite(Class, SEL, id object, NSUInteger, id*) {
-  id data = createAutoreleased("NSData");
-  record(data).text = toJson(object);
-  return data;
+  return withText(createAutoreleased("NSData"), toJson(object));
 }
 
 // --- Platform objects --------------------------------------------------------------------------
 
-void openTab(id, SEL, id url, BOOL active, void (^completion)(id)) {
-  note("openTabWithURL: " + show(url) + " makeActiveIfPossible: " + (active != NO ? "YES" : "NO"));
-  later([block = Block_copy(completion)] {
-    id tab = platform().script.tabOpens ? make("SFSafariTab") : nullptr;
-    if (block != nullptr) block(tab);
-    if (tab != nullptr) send<void>(tab, "release");
+// The platform keeps the completion, calls it later with what `answer` makes, then lets go.
+void answerLater(void (^completion)(id), std::function<id()> answer) {
+  later([block = Block_copy(completion), answer = std::move(answer)] {
+    id object = answer();
+    if (block != nullptr) block(object);
+    if (object != nullptr) send<void>(object, "release");
     Block_release(block);
   });
+}
+void openTab(id, SEL, id url, BOOL active, void (^completion)(id)) {
+  note("openTabWithURL: " + show(url) + " makeActiveIfPossible: " + (active != NO ? "YES" : "NO"));
+  answerLater(completion,
+              [] { return platform().script.tabOpens ? make("SFSafariTab") : nullptr; });
 }
 void pageProperties(id, SEL, void (^completion)(id)) {
   note("getPagePropertiesWithCompletionHandler:");
-  later([block = Block_copy(completion)] {
-    id properties = nullptr;
-    if (auto url = platform().script.pageUrl) {
-      properties = make("SFSafariPageProperties");
-      id link = make("NSURL");
-      record(link).text = *url;
-      record(properties).items.push_back(link);
-    }
-    block(properties);
-    if (properties != nullptr) send<void>(properties, "release");
-    Block_release(block);
+  answerLater(completion, []() -> id {
+    const auto url = platform().script.pageUrl;
+    if (!url) return nullptr;
+    id properties = make("SFSafariPageProperties");
+    give(properties, withText(make("NSURL"), *url));
+    return properties;
   });
-}
-id propertiesUrl(id self, SEL) {
-  return record(self).items.at(0);
 }
 void showPreferences(Class, SEL, id identifier, void (^completion)(id)) {
   note("showPreferencesForExtensionWithIdentifier: " + show(identifier));
-  later([block = Block_copy(completion)] {
-    id error = nullptr;
-    if (auto text = platform().script.preferencesError) {
-      error = make("NSError");
-      record(error).text = *text;
-    }
-    if (block != nullptr) block(error);
-    if (error != nullptr) send<void>(error, "release");
-    Block_release(block);
+  answerLater(completion, []() -> id {
+    const auto text = platform().script.preferencesError;
+    return text ? withText(make("NSError"), *text) : nullptr;
   });
 }
 BOOL openUrls(id, SEL, id urls, id bundle, NSUInteger options, id descriptor, id* identifiers) {
@@ -362,10 +355,6 @@ BOOL openUrls(id, SEL, id urls, id bundle, NSUInteger options, id descriptor, id
        (descriptor == nullptr && identifiers == nullptr ? "" : " more"));
   return YES;
 }
-id firstItem(id self, SEL) {
-  return record(self).items.at(0);
-}
-
 // --- AppKit ------------------------------------------------------------------------------------
 
 id controllerInitNib(id self, SEL, id nib, id bundle) {
@@ -385,15 +374,9 @@ BOOL becomeFirstResponder(id self, SEL) {
   note(record(self).className + " becomeFirstResponder");
   return YES;
 }
-id controlString(id self, SEL) {
-  return autoreleasedString(record(self).text);
-}
 void controlSetString(id self, SEL, id text) {
   note(record(self).className + " setStringValue: " + show(text));
   record(self).text = textOf(text);
-}
-NSInteger buttonState(id self, SEL) {
-  return record(self).number;
 }
 void buttonSetState(id self, SEL, NSInteger state) {
   note("NSButton setState: " + std::to_string(state));
@@ -443,8 +426,7 @@ void taskResume(id self, SEL) {
   auto completion = reinterpret_cast<Completion>(static_cast<std::intptr_t>(record(self).number));
   id session = record(self).items.at(0);
   later([completion, self, session] {
-    id data = make("NSData");
-    record(data).text = platform().script.httpBody;
+    id data = withText(make("NSData"), platform().script.httpBody);
     id response = make("NSHTTPURLResponse");
     record(response).number = platform().script.httpStatus;
     completion(data, response, nullptr);
@@ -458,19 +440,15 @@ void taskResume(id self, SEL) {
   });
 }
 id requestWith(Class, SEL, id url, NSUInteger policy, double timeout) {
-  id request = createAutoreleased("NSMutableURLRequest");
-  record(request).text = show(url) + " cachePolicy: " + std::to_string(policy) +
-                         " timeoutInterval: " + std::to_string(static_cast<int>(timeout));
-  return request;
+  return withText(createAutoreleased("NSMutableURLRequest"),
+                  show(url) + " cachePolicy: " + std::to_string(policy) +
+                      " timeoutInterval: " + std::to_string(static_cast<int>(timeout)));
 }
 void requestAddValue(id self, SEL, id value, id field) {
   record(self).text += " [" + show(field) + ": " + show(value) + "]";
 }
 void requestMethod(id self, SEL, id method) {
   record(self).text += " " + show(method);
-}
-NSInteger responseStatus(id self, SEL) {
-  return record(self).number;
 }
 
 // --- Registration ------------------------------------------------------------------------------
@@ -522,8 +500,7 @@ const std::vector<ClassSpec>& classes() {
        {{"longLongValue", imp(+[](id self, SEL) { return record(self).number; }), "q@:"},
         {"boolValue",
          imp(+[](id self, SEL) -> BOOL { return record(self).number != 0 ? YES : NO; }), "c@:"},
-        {"stringValue", imp(+[](id self, SEL) { return autoreleasedString(record(self).text); }),
-         "@@:"}},
+        {"stringValue", imp(&textCopy), "@@:"}},
        {{"numberWithLongLong:", imp(&numberWithLongLong), "@@:q"}}},
       {"__NSCFBoolean", "NSNumber", {}},  // the class of kCFBooleanTrue and kCFBooleanFalse
       {"NSNull", "NSObject", {}},         // NSNull.h
@@ -553,8 +530,7 @@ const std::vector<ClassSpec>& classes() {
          "@@:"}}},
       {"NSURL",
        "NSObject",  // NSURL.h
-       {{"absoluteString", imp(+[](id self, SEL) { return autoreleasedString(record(self).text); }),
-         "@@:"}},
+       {{"absoluteString", imp(&textCopy), "@@:"}},
        {{"URLWithString:", imp(&urlWithString), "@@:@"}}},
       {"NSJSONSerialization",
        "NSObject",
@@ -563,8 +539,7 @@ const std::vector<ClassSpec>& classes() {
         {"dataWithJSONObject:options:error:", imp(&jsonWrite), "@@:@Q^@"}}},
       {"NSError",
        "NSObject",  // NSError.h
-       {{"localizedDescription",
-         imp(+[](id self, SEL) { return autoreleasedString(record(self).text); }), "@@:"}}},
+       {{"localizedDescription", imp(&textCopy), "@@:"}}},
       {"NSCoder", "NSObject", {}},
       // SafariServices, from developer.apple.com/documentation/safariservices
       {"SFSafariExtensionHandler", "NSObject", {}},
@@ -575,7 +550,7 @@ const std::vector<ClassSpec>& classes() {
       {"SFSafariPage",
        "NSObject",  // getPagePropertiesWithCompletionHandler:
        {{"getPagePropertiesWithCompletionHandler:", imp(&pageProperties), "v@:@?"}}},
-      {"SFSafariPageProperties", "NSObject", {{"url", imp(&propertiesUrl), "@@:"}}},  // url
+      {"SFSafariPageProperties", "NSObject", {{"url", imp(&firstItem), "@@:"}}},  // url
       {"SFSafariApplication",
        "NSObject",
        {},  // +showPreferencesForExtensionWithIdentifier:...
@@ -603,12 +578,12 @@ const std::vector<ClassSpec>& classes() {
       {"NSView", "NSResponder", {}},
       {"NSControl",
        "NSView",  // NSControl.h
-       {{"stringValue", imp(&controlString), "@@:"},
+       {{"stringValue", imp(&textCopy), "@@:"},
         {"setStringValue:", imp(&controlSetString), "v@:@"}}},
       {"NSTextField", "NSControl", {}},
       {"NSButton",
        "NSControl",  // NSButton.h: NSControlStateValue state
-       {{"state", imp(&buttonState), "q@:"}, {"setState:", imp(&buttonSetState), "v@:q"}}},
+       {{"state", imp(&integer), "q@:"}, {"setState:", imp(&buttonSetState), "v@:q"}}},
       // Foundation URL loading: NSURLSession.h, NSURLRequest.h, NSURLResponse.h
       {"NSURLSessionConfiguration",
        "NSObject",
@@ -632,7 +607,7 @@ const std::vector<ClassSpec>& classes() {
        {{"addValue:forHTTPHeaderField:", imp(&requestAddValue), "v@:@@"},
         {"setHTTPMethod:", imp(&requestMethod), "v@:@"}}},
       {"NSURLResponse", "NSObject", {}},
-      {"NSHTTPURLResponse", "NSURLResponse", {{"statusCode", imp(&responseStatus), "q@:"}}},
+      {"NSHTTPURLResponse", "NSURLResponse", {{"statusCode", imp(&integer), "q@:"}}},
   };
   return table;
 }
@@ -672,20 +647,16 @@ id make(const char* className) {
   return send(send(objc_getClass(className), "alloc"), "init");
 }
 id makeString(std::string_view text) {
-  id string = make("NSString");
-  record(string).text = text;
-  return string;
+  return withText(make("NSString"), std::string(text));
 }
 id makeNumber(long long value) {
-  id number = make("NSNumber");
+  id number = withText(make("NSNumber"), std::to_string(value));
   record(number).number = value;
-  record(number).text = std::to_string(value);
   return number;
 }
 id makeBool(bool value) {
-  id number = make("__NSCFBoolean");
+  id number = withText(make("__NSCFBoolean"), value ? "1" : "0");
   record(number).number = value ? 1 : 0;
-  record(number).text = value ? "1" : "0";
   return number;
 }
 id makeArray(std::vector<id> ownedItems) {
