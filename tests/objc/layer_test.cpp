@@ -20,7 +20,10 @@ class Layer : public testing::Test {
  protected:
   void TearDown() override {
     runPending();
-    EXPECT_EQ(survivors(), Calls{}) << "objects never released";
+    const BalanceSheet sheet = balanceSheet();
+    EXPECT_EQ(sheet.survivors, Calls{}) << "objects never released";
+    EXPECT_EQ(sheet.allocations + sheet.retains, sheet.releases);
+    EXPECT_EQ(sheet.allocations, sheet.deallocations);
     EXPECT_EQ(platform().blockCopies, platform().blockReleases) << "copied blocks never released";
     resetLedger();
   }

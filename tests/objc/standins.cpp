@@ -49,6 +49,7 @@ std::vector<id>& shared() {  // what the platform keeps for the process
   return objects;
 }
 Class zombie = nullptr;
+BalanceSheet totals;  // guarded by ledgerMutex()
 
 Record& record(id object) {
   const std::lock_guard lock(ledgerMutex());
@@ -59,6 +60,7 @@ id create(Class type) {
   id object = class_createInstance(type, 0);
   const std::lock_guard lock(ledgerMutex());
   ledger()[object].className = class_getName(type);
+  ++totals.allocations;
   return object;
 }
 id createAutoreleased(const char* className) {
@@ -129,14 +131,20 @@ id rootInit(id self, SEL) {
 }
 id rootRetain(id self, SEL) {
   const std::lock_guard lock(ledgerMutex());
-  ++ledger().at(self).references;
+  Record& entry = ledger().at(self);
+  if (!entry.permanent) {
+    ++entry.references;
+    ++totals.retains;
+  }
   return self;
 }
 void rootRelease(id self, SEL) {
   {
     const std::lock_guard lock(ledgerMutex());
     Record& entry = ledger().at(self);
-    if (entry.permanent || --entry.references > 0) return;
+    if (entry.permanent) return;
+    ++totals.releases;
+    if (--entry.references > 0) return;
   }
   objc_delete_weak_refs(self);
   send<void>(self, "dealloc");
@@ -147,6 +155,7 @@ void rootDealloc(id self, SEL) {
     const std::lock_guard lock(ledgerMutex());
     Record& entry = ledger().at(self);
     entry.alive = false;
+    ++totals.deallocations;
     items.swap(entry.items);
   }
   for (id item : items) send<void>(item, "release");
@@ -695,6 +704,7 @@ id permanentString(const char* text) {
   id string = create(objc_getClass("NSString"));
   ledger().at(string).text = text;
   ledger().at(string).permanent = true;
+  --totals.allocations;
   static auto* const kept = new std::vector<id>;  // reachable to the end, as constants are
   kept->push_back(string);
   return string;
@@ -715,22 +725,22 @@ void runPending() {
   }
 }
 
-std::vector<std::string> survivors() {
+BalanceSheet balanceSheet() {
   std::vector<id> kept;
   {
     const std::lock_guard lock(ledgerMutex());
     kept.swap(shared());
   }
   for (id object : kept) send<void>(object, "release");
-  std::vector<std::string> alive;
   const std::lock_guard lock(ledgerMutex());
+  BalanceSheet sheet = totals;
   for (const auto& [object, entry] : ledger()) {
     if (entry.alive && !entry.permanent) {
-      alive.push_back(entry.className + " with " + std::to_string(entry.references) +
-                      " reference(s)");
+      sheet.survivors.push_back(entry.className + " with " + std::to_string(entry.references) +
+                                " reference(s)");
     }
   }
-  return alive;
+  return sheet;
 }
 
 void resetLedger() {
@@ -743,6 +753,7 @@ void resetLedger() {
     object_dispose(entry->first);
     entry = ledger().erase(entry);
   }
+  totals = BalanceSheet{};
   const std::lock_guard platformLock(platform().mutex);
   platform().script = Script{};
   platform().calls.clear();

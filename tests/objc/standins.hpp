@@ -62,9 +62,13 @@ bool isBoolean(id object);
 
 // Runs what the platform still owes: completions, then dispatched work, until none is left.
 void runPending();
-// The platform lets go of what it keeps (shared objects), then lists the layer's objects still
-// alive and counts the messages sent to dead ones: the balance sheet of a test.
-std::vector<std::string> survivors();
+// The balance sheet of a test, once the platform has let go of what it keeps: the objects still
+// alive, and the totals the root class counted (constant strings aside).
+struct BalanceSheet {
+  std::vector<std::string> survivors;
+  long allocations = 0, retains = 0, releases = 0, deallocations = 0;
+};
+BalanceSheet balanceSheet();
 void resetLedger();
 
 }  // namespace tidingsbell::objc_test
