@@ -147,6 +147,16 @@ TEST_F(Layer, PageMessagesAreLoggedOnceThePageAnswersAfterTheHandlerIsGone) {
         platform().logLines,
         Calls{"The extension received a message (hello) from a script injected into " + line});
   }
+  // A collection JSON cannot express is described, never serialised (which would raise).
+  platform().logLines.clear();
+  const Owned page(make("SFSafariPage"));
+  const Owned name(makeString("odd"));
+  const Owned userInfo(makeDictionary({{makeString("when"), makeArray({make("NSDate")})}}));
+  toHandler("messageReceivedWithName:fromPage:userInfo:", name.get(), page.get(), userInfo.get());
+  runPending();
+  EXPECT_EQ(platform().logLines,
+            Calls{"The extension received a message (odd) from a script injected into (nil) with "
+                  "userInfo ([\"when\": <NSArray>])"});
 }
 
 TEST_F(Layer, AToolbarClickOpensTheNotificationsPageWhetherOrNotATabComes) {

@@ -320,7 +320,36 @@ std::string toJson(id object) {
   }
   return json + (dictionary ? '}' : ']');
 }
+// What NSJSONSerialization.h allows: an array or dictionary at the top, string keys, and only
+// strings, numbers, nulls, arrays and dictionaries inside.
+bool expressibleInJson(id object, bool topLevel) {
+  const std::string& className = record(object).className;
+  const bool dictionary = className == "NSDictionary";
+  if (dictionary || className == "NSArray" || className == "NSMutableArray") {
+    const auto& items = record(object).items;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const bool key = dictionary && i % 2 == 0;
+      if (key ? record(items[i]).className != "NSString" : !expressibleInJson(items[i], false)) {
+        return false;
+      }
+    }
+    return true;
+  }
+  return !topLevel && (className == "NSString" || className == "NSNull" ||
+                       className == "__NSCFBoolean" || className == "NSNumber");
+}
+BOOL jsonValid(Class, SEL, id object) {
+  return expressibleInJson(object, true) ? YES : NO;
+}
 id jsonWrite(Class, SEL, id object, NSUInteger, id*) {
+  // On the platform this is an exception no caller catches, so it ends the process.
+  if (!expressibleInJson(object, true)) {
+    std::fprintf(stderr,
+                 "+[NSJSONSerialization dataWithJSONObject:options:error:]: Invalid "
+                 "type in JSON write (%s)\n",
+                 record(object).className.c_str());
+    std::abort();
+  }
   return withText(createAutoreleased("NSData"), toJson(object));
 }
 
@@ -545,7 +574,8 @@ const std::vector<ClassSpec>& classes() {
        "NSObject",
        {},  // NSJSONSerialization.h
        {{"JSONObjectWithData:options:error:", imp(&jsonRead), "@@:@Q^@"},
-        {"dataWithJSONObject:options:error:", imp(&jsonWrite), "@@:@Q^@"}}},
+        {"dataWithJSONObject:options:error:", imp(&jsonWrite), "@@:@Q^@"},
+        {"isValidJSONObject:", imp(&jsonValid), "c@:@"}}},
       {"NSError",
        "NSObject",  // NSError.h
        {{"localizedDescription", imp(&textCopy), "@@:"}}},
