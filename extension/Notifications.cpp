@@ -26,6 +26,7 @@ void pollNotifications(const ExtensionPlatform& platform, std::string token,
   platform::SessionConfiguration configuration = platform.sessions.defaultSessionConfiguration();
   configuration.requestCachePolicy = platform::NSURLRequestReloadIgnoringLocalCacheData;
   configuration.hasUrlCache = false;
+  configuration.timeoutIntervalForResource = kPollLifetimeSeconds;
 
   auto session = platform.sessions.sessionWithConfiguration(configuration);
   // The completion holds the handler and the two sinks it writes to, never the extension handler.

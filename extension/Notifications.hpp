@@ -10,6 +10,8 @@ namespace tidingsbell {
 
 inline constexpr std::string_view kNotificationsApiUrl = "https://api.github.com/notifications";
 inline constexpr double kPollTimeoutSeconds = 60.0;
+// A server that trickles bytes never falls silent for the time-out above; this ends the poll.
+inline constexpr double kPollLifetimeSeconds = 120.0;
 
 // Sends one authenticated GET for the user's notifications and returns at once; the handler gets
 // the badge text from the answer.

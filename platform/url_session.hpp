@@ -2,6 +2,7 @@
 // The URL loading system, reduced to what one poll uses: a request, a session configuration, a
 // session without a delegate (its completions run on a serial queue of its own), one data task.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,8 @@ struct UrlRequest {
 struct SessionConfiguration {
   int requestCachePolicy = NSURLRequestUseProtocolCachePolicy;
   bool hasUrlCache = true;
+  // The whole life of a task, however steadily bytes arrive; the platform's default is 7 days.
+  double timeoutIntervalForResource = 7 * 24 * 3600.0;
 };
 
 struct UrlResponse {
@@ -41,6 +44,14 @@ struct UrlResponse {
 struct UrlError {
   std::string description;  // the error object's own description, as printing it shows
 };
+
+// The most body a completion is handed. An answer that decodes to more ends its task with
+// NSURLErrorDataLengthExceedsMaximum instead, so no answer can take the process's memory.
+inline constexpr std::size_t kMaximumBodyBytes = 8 * 1024 * 1024;
+
+inline UrlError dataLengthExceedsMaximumError() {
+  return UrlError{"Error Domain=NSURLErrorDomain Code=-1103 \"resource exceeds maximum size\""};
+}
 
 using DataTaskCompletion =
     Callback<void(std::optional<Bytes> body, std::optional<UrlResponse>, std::optional<UrlError>)>;

@@ -28,10 +28,18 @@ bool SettingsStore::replace(std::string_view account, Bytes value) const {
   item.account = std::string(account);
   item.valueData = std::move(value);
 
+  // Kept so that an add that fails (a full disk, say) does not cost the user the value they had.
+  std::optional<Bytes> previous = read(account);
+
   // The value data in the delete does not narrow the match, so this removes the old item
   // whatever it held; a missing item on the first save is expected.
   (void)keychain_.deleteItem(item);
-  return keychain_.add(item) == platform::errSecSuccess;
+  if (keychain_.add(item) == platform::errSecSuccess) return true;
+  if (previous) {
+    item.valueData = std::move(*previous);
+    (void)keychain_.add(item);
+  }
+  return false;
 }
 
 std::optional<std::string> SettingsStore::readToken() const {

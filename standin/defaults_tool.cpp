@@ -75,12 +75,23 @@ std::optional<platform::Date> parseIso8601(std::string_view text) {
   return platform::Date(platform::Seconds(static_cast<double>(seconds - offset) + fraction));
 }
 
+// 0001-01-01T00:00:00Z and 10000-01-01T00:00:00Z in seconds since 1970.
+constexpr double kFirstIsoSecond = -62135596800.0;
+constexpr double kPastLastIsoSecond = 253402300800.0;
+
+// A date outside the years 0001 to 9999 has no four-digit year: it is shown as its seconds since
+// 1970 instead, as in "1e+300s".
 std::string formatIso8601(platform::Date date) {
-  const auto seconds = static_cast<std::time_t>(std::floor(date.time_since_epoch().count()));
+  const double since1970 = date.time_since_epoch().count();
+  if (!(since1970 >= kFirstIsoSecond && since1970 < kPastLastIsoSecond)) {
+    return standin::formatDouble(since1970) + "s";
+  }
+  const auto seconds = static_cast<std::time_t>(std::floor(since1970));
   std::tm utc{};
   gmtime_r(&seconds, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  char text[96];  // room for any int the fields could hold
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
   return text;
 }
 

@@ -3,6 +3,7 @@
 #include <simdjson.h>
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
@@ -40,6 +41,8 @@ platform::UserInfoValue userInfoValue(simdjson::dom::element value) {
       return platform::UserInfoNumber{numberText(value)};
   }
 }
+
+constexpr double kMaximumAdvanceSeconds = 3.2e9;
 
 std::optional<int> parseWindow(std::string_view rest) {
   if (rest.empty()) return 1;
@@ -211,6 +214,12 @@ bool SafariHost::execute(const std::string& line) {
     const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), seconds);
     if (rest.empty() || error != std::errc() || end != rest.data() + rest.size()) {
       complain("advance takes a number of seconds");
+      return true;
+    }
+    // About a century either way: enough to test any date, and no clock can end up at a time a
+    // date cannot hold.
+    if (!std::isfinite(seconds) || std::fabs(seconds) > kMaximumAdvanceSeconds) {
+      complain("advance takes a finite number of seconds");
       return true;
     }
     clock_.advance(platform::Seconds(seconds));

@@ -36,6 +36,16 @@ class TerminalButton final : public platform::Button {
   long state_ = 0;
 };
 
+// What a secure text field shows: one bullet per character (code point) of the text, never the
+// text itself.
+std::string bullets(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) shown += "\u2022";
+  }
+  return shown;
+}
+
 void complain(const std::string& problem) {
   writeLocked(stderr, "tidingsbell-settings: " + problem + "\n");
 }
@@ -99,8 +109,8 @@ std::string SettingsApp::windowLine() const {
   const long state = window_->muteButton->state();
   const char* mute = state == 1 ? "on" : state == 0 ? "off" : "mixed";
   return "window label=" + jsonQuote(window_->label->stringValue().value_or("")) +
-         " token=" + jsonQuote(window_->tokenField->stringValue().value_or("")) + " mute=" + mute +
-         " focus=" + (window_->tokenFieldFocused ? "token" : "none");
+         " token=" + jsonQuote(bullets(window_->tokenField->stringValue().value_or(""))) +
+         " mute=" + mute + " focus=" + (window_->tokenFieldFocused ? "token" : "none");
 }
 
 bool SettingsApp::execute(const std::string& line) {

@@ -50,6 +50,13 @@ class EndToEnd : public ::testing::Test {
     return finished.out;
   }
   std::string lastErrors;
+  // The stored token in hex, as the keychain tool prints it.
+  std::string findToken() {
+    return testing::runToEnd({programPath("tidingsbell-keychain"), "find", "-s",
+                              "com.marblequail.Tidingsbell", "-a", "personal_access_token"},
+                             env)
+        .out;
+  }
 };
 
 TEST_F(EndToEnd, SafariBadgeFollowsGithubThroughTheThrottle) {
@@ -97,7 +104,8 @@ TEST_F(EndToEnd, TokenSavedInTheWindowIsTheOneTheExtensionSends) {
                                                           "mute off", "reopen", "show"});
   EXPECT_EQ(window,
             "window label=\"Tidingsbell\" token=\"\" mute=off focus=token\n"
-            "window label=\"Tidingsbell\" token=\"ghp_from window\" mute=off focus=token\n");
+            "window label=\"Tidingsbell\" token=\"•••••••••••••••\" "
+            "mute=off focus=token\n");
   EXPECT_EQ(run("tidingsbell-safari", {"validate", "click"}),
             "tab window=1 url=\"https://github.com/notifications\" active=true\n"
             "badge enabled=true text=\"2\"\n");
@@ -112,14 +120,19 @@ TEST_F(EndToEnd, TokenSavedInTheWindowIsTheOneTheExtensionSends) {
 }
 
 TEST_F(EndToEnd, SettingsWindowCommands) {
-  EXPECT_EQ(run("tidingsbell-settings",
-                {"typejson \"  a\\nb \"", "submit", "type \xC3", "show", "mute mixed", "show",
-                 "reopen", "show", "type", "show", "bogus"}),
-            "window label=\"Tidingsbell\" token=\"  a\\nb \" mute=off focus=token\n"
-            "window label=\"Tidingsbell\" token=\"  a\\nb \" mute=mixed focus=token\n"
-            "window label=\"Tidingsbell\" token=\"  a\\nb \" mute=off focus=token\n"
-            "window label=\"Tidingsbell\" token=\"\" mute=off focus=token\n");
+  // The field shows a bullet per character, as a secure text field does; the keychain tells what
+  // was saved.
+  EXPECT_EQ(
+      run("tidingsbell-settings",
+          {"typejson \"  a\\nb \"", "submit", "type \xC3", "show", "mute mixed", "show", "reopen",
+           "show", "type caf\xC3\xA9 \xF0\x9F\x94\x94", "show", "type", "show", "bogus"}),
+      "window label=\"Tidingsbell\" token=\"••••••\" mute=off focus=token\n"
+      "window label=\"Tidingsbell\" token=\"••••••\" mute=mixed focus=token\n"
+      "window label=\"Tidingsbell\" token=\"••••••\" mute=off focus=token\n"
+      "window label=\"Tidingsbell\" token=\"••••••\" mute=off focus=token\n"
+      "window label=\"Tidingsbell\" token=\"\" mute=off focus=token\n");
   EXPECT_EQ(std::count(lastErrors.begin(), lastErrors.end(), '\n'), 2) << lastErrors;
+  EXPECT_EQ(findToken(), "2020610a6220\n");
 
   EXPECT_EQ(run("tidingsbell-settings", {"prefs", "prefs", "wait"}),
             "preferences extension=\"com.marblequail.Tidingsbell.Extension\"\n"
@@ -128,6 +141,28 @@ TEST_F(EndToEnd, SettingsWindowCommands) {
       run("tidingsbell-settings", {"prefs", "wait"}, {{"TIDINGSBELL_STANDIN_SAFARI_FAILS", "1"}}),
       "Error Domain=SFErrorDomain Code=1 \"The operation couldn\u2019t be completed. "
       "(SFErrorDomain error 1.)\"\nidle\n");
+}
+
+TEST_F(EndToEnd, ASaveThatCannotBeWrittenKeepsTheTokenThatWorked) {
+  run("tidingsbell-settings", {"type ghp_old", "submit"});
+  // A full disk: the longer token no longer fits, the old one fits back where it was.
+  run("tidingsbell-settings", {"type ghp_a much longer token", "submit"},
+      {{"TIDINGSBELL_STANDIN_KEYCHAIN_ADD_FAILS", "1"}});
+  EXPECT_EQ(findToken(), "6768705f6f6c64\n");  // "ghp_old"
+}
+
+TEST_F(EndToEnd, AdvanceRefusesWhatNoDateCanHoldAndChangesNothing) {
+  run("tidingsbell-safari", {"advance nan", "advance inf", "advance -3.3e9", "validate"});
+  std::string refused;
+  for (int i = 0; i < 3; ++i)
+    refused += "tidingsbell-safari: advance takes a finite number of seconds\n";
+  EXPECT_EQ(lastErrors, refused);
+  // The validation wrote today's time: the clock did not move.
+  const testing::Finished read =
+      testing::runToEnd({programPath("tidingsbell-defaults"), "read",
+                         "com.marblequail.Tidingsbell.Extension", "last-check"},
+                        env);
+  EXPECT_TRUE(read.out.starts_with("date 20")) << read.out << read.err;
 }
 
 TEST_F(EndToEnd, SafariCommandsForPagesNotificationsAndBadInput) {

@@ -34,6 +34,7 @@ class RecordingKeychain final : public platform::Keychain {
   std::vector<Call> calls;
   std::map<std::string, platform::KeychainResult> items;  // by account
   std::optional<OSStatus> forcedCopyStatus, forcedDeleteStatus, forcedAddStatus;
+  int addsToFail = 0;  // the next this many adds fail as on a full disk
 
   OSStatus copyMatching(const KeychainQuery& query, platform::KeychainResult& result) override {
     calls.push_back({"copy", query});
@@ -52,6 +53,10 @@ class RecordingKeychain final : public platform::Keychain {
   OSStatus add(const KeychainQuery& query) override {
     calls.push_back({"add", query});
     if (forcedAddStatus) return *forcedAddStatus;
+    if (addsToFail > 0) {
+      --addsToFail;
+      return platform::errSecIO;
+    }
     const auto [it, added] =
         items.try_emplace(query.account.value_or(""), query.valueData.value_or(Bytes{}));
     return added ? platform::errSecSuccess : platform::errSecDuplicateItem;

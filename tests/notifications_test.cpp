@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <fstream>
 
@@ -34,6 +35,7 @@ TEST(PollRequest, OneAuthenticatedGetOnAFreshUncachedSessionThatIsInvalidated) {
       (std::vector<std::pair<std::string, std::string>>{{"Authorization", "Bearer  tok en "}}));
   EXPECT_EQ(task.configuration.requestCachePolicy, 1);
   EXPECT_FALSE(task.configuration.hasUrlCache);
+  EXPECT_EQ(task.configuration.timeoutIntervalForResource, 120.0);
   EXPECT_TRUE(task.resumed);
   EXPECT_TRUE(task.sessionInvalidated);
   EXPECT_TRUE(probe.calls->empty());
@@ -253,6 +255,49 @@ TEST_F(LoopbackExchange, SilenceAfterTheHandshakeTimesOutAndAHangUpIsALostConnec
   EXPECT_EQ(out.text(),
             "Error Domain=NSURLErrorDomain Code=-1001 \"The request timed out.\"\n"
             "Error Domain=NSURLErrorDomain Code=-1005 \"The network connection was lost.\"\n");
+}
+
+std::string gzip(const std::string& text) {
+  z_stream stream{};
+  deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+  std::string packed(deflateBound(&stream, text.size()), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(packed.data());
+  stream.avail_out = static_cast<uInt>(packed.size());
+  deflate(&stream, Z_FINISH);
+  packed.resize(stream.total_out);
+  deflateEnd(&stream);
+  return packed;
+}
+
+TEST_F(LoopbackExchange, BodiesLargerThanEightMebibytesOnceDecodedAreRefused) {
+  const std::string exact = "[{}" + std::string(platform::kMaximumBodyBytes - 4, ' ') + "]";
+  const std::string bomb = gzip("[" + std::string(64 * 1024 * 1024, ' ') + "]");  // 64 kB
+  auto answer = [](const std::string& body, const std::string& encoding) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + encoding +
+           "Connection: close\r\n\r\n" + body;
+  };
+  const std::string tooLarge =
+      "Error Domain=NSURLErrorDomain Code=-1103 \"resource exceeds maximum size\"\n";
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {answer(exact, ""), "1", ""},
+      {answer(exact + " ", ""), "", tooLarge},
+      {answer(bomb, "Content-Encoding: gzip\r\n"), "", tooLarge}};
+  for (const auto& [raw, badge, line] : cases) {
+    out.written.clear();
+    testing::RawTlsServer answering(certificates_, raw);
+    EXPECT_EQ(poll(sessionOptions(answering.port())), badge);
+    EXPECT_EQ(out.text(), line);
+  }
+}
+
+TEST_F(LoopbackExchange, AServerThatTricklesBytesIsCutOffAtThePollsLifetime) {
+  testing::RawTlsServer trickle(certificates_, testing::RawTlsServer::kTrickle);
+  auto options = sessionOptions(trickle.port());
+  options.lifetimeOverride = 1.0;  // for the poll's two minutes; never silent for the time-out
+  EXPECT_EQ(poll(options), "");
+  EXPECT_EQ(out.text(), "Error Domain=NSURLErrorDomain Code=-1001 \"The request timed out.\"\n");
 }
 
 TEST_F(LoopbackExchange, HandlerOutlivesTheExtensionHandlerAndSessionsAreFreed) {

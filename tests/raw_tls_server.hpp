@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <string>
 #include <thread>
 
@@ -18,9 +20,12 @@ namespace tidingsbell::testing {
 class RawTlsServer {
  public:
   static constexpr const char* kNeverAnswer = "<never answer>";  // "": close without answering
+  // An answer that never ends: a byte of its body every 20 ms, for 10 s at most.
+  static constexpr const char* kTrickle = "<trickle>";
 
   RawTlsServer(const standin::CertificatePaths& certificates, std::string answer)
       : answer_(std::move(answer)) {
+    ::signal(SIGPIPE, SIG_IGN);  // a client may hang up in the middle of a long answer
     context_ = SSL_CTX_new(TLS_server_method());
     SSL_CTX_use_certificate_file(context_, certificates.serverCertificate.c_str(),
                                  SSL_FILETYPE_PEM);
@@ -67,6 +72,13 @@ class RawTlsServer {
       if (answer_ == kNeverAnswer) {
         while (SSL_read(ssl, buffer, sizeof buffer) > 0) {
         }  // until the client gives up
+      } else if (answer_ == kTrickle) {
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n[";
+        bool open = SSL_write(ssl, head.data(), static_cast<int>(head.size())) > 0;
+        for (int i = 0; open && i < 500; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          open = SSL_write(ssl, " ", 1) > 0;
+        }
       } else if (!answer_.empty()) {
         SSL_write(ssl, answer_.data(), static_cast<int>(answer_.size()));
       }

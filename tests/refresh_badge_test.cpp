@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <fstream>
 
 #include "extension/RefreshBadge.hpp"
@@ -205,6 +206,32 @@ TEST_F(DefaultsFileTest, ThrottleHoldsAcrossInstancesAndSurvivesACorruptFile) {
   refreshBadge(withFile, {}, poll);
   EXPECT_EQ(polls, 2);
   EXPECT_TRUE(other.objectForKey("last-check").has_value());  // rewritten whole
+}
+
+TEST_F(DefaultsFileTest, ThrottleHoldsWhileTheTimeCannotBeSavedAndItIsSavedLater) {
+  const auto blocker = folder.path() / "defaults";
+  std::ofstream(blocker) << "";  // where the folder should be: nothing can be saved, even by root
+  testing::FakeExtension fake;
+  standin::FileUserDefaults defaults(file);
+  ExtensionPlatform withFile{fake.keychain,  defaults,       fake.clock,  fake.urls,
+                             fake.sessions,  fake.json,      fake.output, fake.output,
+                             fake.workspace, fake.mainThread};
+  fake.keychain.store("personal_access_token", bytes("t"));
+  int polls = 0;
+  const Poll poll = [&](std::string, ValidationHandler) { ++polls; };
+  for (int second = 0; second < 120; ++second) {
+    refreshBadge(withFile, {}, poll);
+    fake.clock.current += Seconds(1);
+  }
+  EXPECT_EQ(polls, 2);  // once a minute, not once a validation
+
+  std::filesystem::remove(blocker);
+  EXPECT_TRUE(defaults.set(std::int64_t{1}, "other"));
+  standin::FileUserDefaults other(file);
+  EXPECT_TRUE(other.objectForKey("last-check").has_value());  // went out with the next change
+  EXPECT_FALSE(defaults.set(Date(Seconds(std::nan(""))), "last-check"));
+  EXPECT_TRUE(std::isfinite(
+      std::get<Date>(*defaults.objectForKey("last-check")).time_since_epoch().count()));
 }
 
 TEST_F(DefaultsFileTest, TwoProcessesValidatingAtOnceKeepAReadableFile) {

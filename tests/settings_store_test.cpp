@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "platform/standin/file_defaults.hpp"
 #include "platform/standin/file_keychain.hpp"
 #include "shared/SettingsStore.hpp"
 #include "tests/fakes.hpp"
@@ -44,15 +46,34 @@ TEST(SettingsStoreQueries, SaveDeletesThenAddsTheSameFourEntryDictionary) {
   EXPECT_TRUE(store.saveToken(""));  // nothing to delete on the first save: not a failure
   EXPECT_TRUE(store.saveMuteFlag(true));
 
-  ASSERT_EQ(keychain.calls.size(), 4u);
-  EXPECT_EQ(keychain.calls[0].operation, "delete");
-  EXPECT_EQ(keychain.calls[1].operation, "add");
-  EXPECT_EQ(keychain.calls[0].query, keychain.calls[1].query);
-  EXPECT_EQ(keychain.calls[1].query.entryCount(), 4u);
-  EXPECT_EQ(keychain.calls[1].query.account, "personal_access_token");
-  EXPECT_EQ(keychain.calls[1].query.valueData, Bytes{});  // zero bytes, still added
-  EXPECT_EQ(keychain.calls[3].query.account, "mute_switch");
-  EXPECT_EQ(keychain.calls[3].query.valueData, Bytes{0x01});
+  // Each save first reads the value it may have to put back.
+  ASSERT_EQ(keychain.calls.size(), 6u);
+  EXPECT_EQ(keychain.calls[0].operation, "copy");
+  EXPECT_EQ(keychain.calls[0].query.entryCount(), 5u);
+  EXPECT_EQ(keychain.calls[1].operation, "delete");
+  EXPECT_EQ(keychain.calls[2].operation, "add");
+  EXPECT_EQ(keychain.calls[1].query, keychain.calls[2].query);
+  EXPECT_EQ(keychain.calls[2].query.entryCount(), 4u);
+  EXPECT_EQ(keychain.calls[2].query.account, "personal_access_token");
+  EXPECT_EQ(keychain.calls[2].query.valueData, Bytes{});  // zero bytes, still added
+  EXPECT_EQ(keychain.calls[5].query.account, "mute_switch");
+  EXPECT_EQ(keychain.calls[5].query.valueData, Bytes{0x01});
+}
+
+TEST(SettingsStoreQueries, AFailedAddPutsTheOldValueBackAndStillReportsFailure) {
+  RecordingKeychain keychain;
+  const SettingsStore store(keychain);
+  ASSERT_TRUE(store.saveToken("working"));
+  ASSERT_TRUE(store.saveMuteFlag(true));
+  keychain.addsToFail = 1;
+  EXPECT_FALSE(store.saveToken("a longer token that no longer fits"));
+  keychain.addsToFail = 1;
+  EXPECT_FALSE(store.saveMuteFlag(false));
+  EXPECT_EQ(store.readToken(), "working");
+  EXPECT_EQ(store.readMuteFlag(), true);
+  const auto& restore = keychain.calls[keychain.calls.size() - 3];
+  EXPECT_EQ(restore.operation, "add");
+  EXPECT_EQ(restore.query.entryCount(), 4u);  // the same dictionary, the old value in it
 }
 
 TEST(SettingsStoreQueries, WriterReportsTheAddAloneAndIgnoresTheDelete) {
@@ -183,13 +204,60 @@ TEST_F(FileKeychainTest, CorruptFileReadsAsNoneAndTheNextSaveStartsAfreshBesideI
   EXPECT_GE(asides, 1);
 }
 
-TEST_F(FileKeychainTest, UnreadableFileIsLeftUntouchedAndSavesFail) {
-  // A folder where the file should be cannot be read, even by root.
-  std::filesystem::create_directories(file);
-  EXPECT_EQ(store.readToken(), std::nullopt);
-  EXPECT_FALSE(store.saveToken("x"));
-  EXPECT_FALSE(store.saveMuteFlag(true));
-  EXPECT_TRUE(std::filesystem::is_directory(file));
+// Neither store hangs or aborts on a file of the wrong kind: what is not a regular file is
+// unreadable and left alone; a regular file too large to be a store is corrupt and replaced.
+TEST_F(FileKeychainTest, StoreFilesOfTheWrongKindNeverHangAndAreLeftAloneOrReplaced) {
+  using Make = std::function<void(const std::filesystem::path&)>;
+  struct Kind {
+    const char* name;
+    Make make;
+    bool replacedOnSave;
+  };
+  const std::vector<Kind> kinds = {
+      {"fifo", [](const auto& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, false},
+      {"link to /dev/zero", [](const auto& p) { std::filesystem::create_symlink("/dev/zero", p); },
+       false},
+      {"folder", [](const auto& p) { std::filesystem::create_directories(p); }, false},
+      {"over 1 MiB",
+       [](const auto& p) { std::ofstream(p) << "{\"items\":[]}" << std::string(1024 * 1024, ' '); },
+       true}};
+  for (const Kind& kind : kinds) {
+    SCOPED_TRACE(kind.name);
+    const testing::TempFolder own;
+    const auto keychainFile = own.path() / "keychain.json";
+    const auto defaultsFile = own.path() / "defaults.json";
+    kind.make(keychainFile);
+    kind.make(defaultsFile);
+    standin::FileKeychain fileKeychain(keychainFile);
+    const SettingsStore kindStore(fileKeychain);
+    standin::FileUserDefaults defaults(defaultsFile);
+
+    EXPECT_EQ(kindStore.readToken(), std::nullopt);
+    EXPECT_EQ(defaults.objectForKey("k"), std::nullopt);
+    EXPECT_EQ(kindStore.saveToken("t"), kind.replacedOnSave);
+    EXPECT_EQ(defaults.set(std::string("v"), "k"), kind.replacedOnSave);
+    if (kind.replacedOnSave) {
+      EXPECT_EQ(kindStore.readToken(), "t");
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(own.path()), {}), 6)
+          << "each store, its lock and the oversized file moved aside";
+    } else {
+      EXPECT_EQ(kindStore.readToken(), std::nullopt);
+      EXPECT_FALSE(std::filesystem::is_regular_file(keychainFile));
+    }
+  }
+}
+
+TEST_F(FileKeychainTest, ASaveRemovesTemporariesThatKilledSavesLeftBehind) {
+  ASSERT_TRUE(store.saveToken("first"));
+  const std::vector<std::string> stale = {"keychain.json.AbC123", "keychain.json.zzzzzz"};
+  const std::vector<std::string> kept = {"keychain.json.lock", "keychain.json.Ab-123",
+                                         "keychain.json.AbC1234", "other.json.AbC123",
+                                         "keychain.json.corrupt-20261207T000000.000Z"};
+  for (const auto& name : stale) std::ofstream(file.parent_path() / name) << "ghp_secret";
+  for (const auto& name : kept) std::ofstream(file.parent_path() / name) << "x";
+  ASSERT_TRUE(store.saveToken("second"));
+  for (const auto& name : stale) EXPECT_FALSE(std::filesystem::exists(file.parent_path() / name));
+  for (const auto& name : kept) EXPECT_TRUE(std::filesystem::exists(file.parent_path() / name));
 }
 
 TEST_F(FileKeychainTest, TwoProcessesSavingAndReadingNeverSeeATornFile) {

@@ -107,6 +107,23 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
   }
 }
 
+TEST_F(ToolTest, DefaultsToolShowsDatesWithoutAFourDigitYearAsSeconds) {
+  const std::string domain = "com.marblequail.Tidingsbell.Extension";
+  const auto file = home.path() / "tidingsbell" / "defaults" / (domain + ".json");
+  std::filesystem::create_directories(file.parent_path());
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"1e300", "date 1e+300s\n"},
+      {"-1e300", "date -1e+300s\n"},
+      {"-62135596801", "date -62135596801s\n"},
+      {"-62135596800", "date 0001-01-01T00:00:00Z\n"},
+      {"253402300799.5", "date 9999-12-31T23:59:59Z\n"},
+      {"253402300800", "date 253402300800s\n"}};
+  for (const auto& [seconds, shown] : cases) {
+    std::ofstream(file, std::ios::trunc) << "{\"last-check\":{\"date\":" << seconds << "}}";
+    EXPECT_EQ(defaults({"read", domain, "last-check"}).out, shown);
+  }
+}
+
 // The stand-in GitHub, run as its program.
 struct Answer {
   long status = 0;

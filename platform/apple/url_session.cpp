@@ -37,7 +37,12 @@ class UrlSession final : public platform::UrlSession {
     void (^handler)(id, id, id) = ^(id data, id response, id error) {
       const AutoreleasePool pool;
       std::optional<platform::Bytes> body;
-      if (data != nullptr) {
+      std::optional<platform::UrlError> failure;
+      // A session without a delegate has buffered the whole body by now; an oversized one is
+      // refused here, before it is copied.
+      if (data != nullptr && send<NSUInteger>(data, "length") > platform::kMaximumBodyBytes) {
+        failure = platform::dataLengthExceedsMaximumError();
+      } else if (data != nullptr) {
         const auto* bytes = static_cast<const std::uint8_t*>(send<const void*>(data, "bytes"));
         body = platform::Bytes(bytes, bytes + send<NSUInteger>(data, "length"));
       }
@@ -45,7 +50,6 @@ class UrlSession final : public platform::UrlSession {
       if (isKindOf(response, "NSHTTPURLResponse")) {
         status = platform::UrlResponse{send<NSInteger>(response, "statusCode")};
       }
-      std::optional<platform::UrlError> failure;
       if (error != nullptr) {
         failure = platform::UrlError{toString(send(error, "description")).value_or(std::string())};
       }
@@ -76,6 +80,8 @@ std::shared_ptr<platform::UrlSession> UrlSessionFactory::sessionWithConfiguratio
   send<void, NSUInteger>(
       real, "setRequestCachePolicy:", static_cast<NSUInteger>(configuration.requestCachePolicy));
   if (!configuration.hasUrlCache) send<void, id>(real, "setURLCache:", nullptr);
+  send<void, double>(real, "setTimeoutIntervalForResource:",
+                     configuration.timeoutIntervalForResource);  // NSTimeInterval
   // No delegate and no delegate queue: completions run on the session's own serial queue.
   id session = send<id, id>(cls("NSURLSession"), "sessionWithConfiguration:", real);
   return std::make_shared<UrlSession>(session);

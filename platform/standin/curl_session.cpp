@@ -3,11 +3,13 @@
 #include <curl/curl.h>
 #include <simdjson.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <deque>
 #include <functional>
 #include <map>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -115,17 +117,31 @@ struct Transfer {
   curl_off_t lastBytes = -1;
   double idleLimitSeconds = 60.0;
   bool idleTimedOut = false;
+  bool tooLarge = false;
+  bool outOfMemory = false;
 };
 
-std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* user) {
+// A count short of what was given makes libcurl stop the transfer. Nothing may be thrown
+// through libcurl's C frames.
+std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* user) noexcept {
   auto* transfer = static_cast<Transfer*>(user);
   const std::size_t bytes = size * count;
   auto& body = transfer->body;
-  // Keep room for the JSON parser's padding, so the body is parsed where it lies.
-  if (body.capacity() < body.size() + bytes + simdjson::SIMDJSON_PADDING) {
-    body.reserve((body.size() + bytes) * 2 + simdjson::SIMDJSON_PADDING);
+  if (bytes > platform::kMaximumBodyBytes - body.size()) {
+    transfer->tooLarge = true;
+    return 0;
   }
-  body.insert(body.end(), data, data + bytes);
+  try {
+    // Keep room for the JSON parser's padding, so the body is parsed where it lies.
+    if (body.capacity() < body.size() + bytes + simdjson::SIMDJSON_PADDING) {
+      body.reserve(std::min((body.size() + bytes) * 2, platform::kMaximumBodyBytes) +
+                   simdjson::SIMDJSON_PADDING);
+    }
+    body.insert(body.end(), data, data + bytes);
+  } catch (const std::bad_alloc&) {
+    transfer->outOfMemory = true;
+    return 0;
+  }
   return bytes;
 }
 
@@ -153,8 +169,9 @@ class CurlTask;
 class CurlSession final : public platform::UrlSession,
                           public std::enable_shared_from_this<CurlSession> {
  public:
-  explicit CurlSession(std::shared_ptr<CurlSessionFactory::Shared> shared)
-      : shared_(std::move(shared)) {}
+  CurlSession(std::shared_ptr<CurlSessionFactory::Shared> shared,
+              const platform::SessionConfiguration& configuration)
+      : shared_(std::move(shared)), configuration_(configuration) {}
 
   void start() {
     // The callback thread keeps the session alive until it is invalidated and drained. It is
@@ -217,6 +234,9 @@ class CurlSession final : public platform::UrlSession,
     const CurlSessionOptions& options = shared_->options;
     const double timeout = options.timeoutOverride.value_or(job.request.timeoutInterval);
     const auto timeoutMs = static_cast<long>(timeout * 1000.0);
+    const double lifetime =
+        options.lifetimeOverride.value_or(configuration_.timeoutIntervalForResource);
+    const auto lifetimeMs = static_cast<long>(std::clamp(lifetime, 0.001, 1e6) * 1000.0);
 
     Transfer transfer;
     transfer.idleLimitSeconds = timeout;
@@ -250,6 +270,7 @@ class CurlSession final : public platform::UrlSession,
     if (connectTo != nullptr) curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
     // Connecting and the TLS handshake, then any stretch with no bytes, each get the timeout.
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, lifetimeMs);  // the whole task, however busy
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, watchIdle);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
@@ -267,12 +288,17 @@ class CurlSession final : public platform::UrlSession,
       job.completion(std::move(transfer.body), platform::UrlResponse{status}, std::nullopt);
     } else if (result == CURLE_ABORTED_BY_CALLBACK && transfer.idleTimedOut) {
       job.completion(std::nullopt, std::nullopt, urlError(kTimedOut));
+    } else if (result == CURLE_WRITE_ERROR && transfer.tooLarge) {
+      job.completion(std::nullopt, std::nullopt, platform::dataLengthExceedsMaximumError());
+    } else if (result == CURLE_WRITE_ERROR && transfer.outOfMemory) {
+      job.completion(std::nullopt, std::nullopt, urlError(kUnknown));
     } else {
       job.completion(std::nullopt, std::nullopt, urlError(mapCurlError(result)));
     }
   }
 
   std::shared_ptr<CurlSessionFactory::Shared> shared_;
+  platform::SessionConfiguration configuration_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Job> queue_;
@@ -357,10 +383,10 @@ platform::SessionConfiguration CurlSessionFactory::defaultSessionConfiguration()
 }
 
 std::shared_ptr<platform::UrlSession> CurlSessionFactory::sessionWithConfiguration(
-    const platform::SessionConfiguration& /*configuration*/) {
+    const platform::SessionConfiguration& configuration) {
   shared_->reap();
   // libcurl keeps no cache, so both cache settings hold whatever their values.
-  auto session = std::make_shared<CurlSession>(shared_);
+  auto session = std::make_shared<CurlSession>(shared_, configuration);
   session->start();
   const std::lock_guard lock(shared_->mutex);
   std::erase_if(shared_->sessions, [](const auto& weak) { return weak.expired(); });

@@ -16,10 +16,11 @@
 namespace tidingsbell::standin {
 
 struct CurlSessionOptions {
-  std::string userAgent;                  // sent with every request, as the platform does
-  std::vector<std::string> connectTo;     // libcurl's HOST:PORT:CONNECT-TO-HOST:PORT entries
-  std::string extraCaFile;                // trusted in addition to the system's authorities
-  std::optional<double> timeoutOverride;  // seconds; lets tests shorten the request's time-outs
+  std::string userAgent;                   // sent with every request, as the platform does
+  std::vector<std::string> connectTo;      // libcurl's HOST:PORT:CONNECT-TO-HOST:PORT entries
+  std::string extraCaFile;                 // trusted in addition to the system's authorities
+  std::optional<double> timeoutOverride;   // seconds; lets tests shorten the request's time-outs
+  std::optional<double> lifetimeOverride;  // seconds; lets tests shorten a task's whole life
 
   // TIDINGSBELL_STANDIN_CONNECT_TO and TIDINGSBELL_STANDIN_CA_FILE; the default User-Agent.
   static CurlSessionOptions fromEnvironment();

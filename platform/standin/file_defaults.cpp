@@ -2,6 +2,8 @@
 
 #include <simdjson.h>
 
+#include <cmath>
+
 #include "platform/standin/paths.hpp"
 #include "platform/standin/text.hpp"
 
@@ -77,6 +79,7 @@ std::string FileUserDefaults::serialize(const Values& values) {
 
 std::optional<platform::PropertyListValue> FileUserDefaults::objectForKey(std::string_view key) {
   const std::lock_guard lock(mutex_);
+  if (const auto kept = unsaved_.find(key); kept != unsaved_.end()) return kept->second;
   struct stat now {};
   if (::stat(file_.path().c_str(), &now) != 0) {
     cached_ = false;
@@ -96,21 +99,38 @@ std::optional<platform::PropertyListValue> FileUserDefaults::objectForKey(std::s
   return found->second;
 }
 
-bool FileUserDefaults::change(const std::function<void(Values&)>& edit) {
+bool FileUserDefaults::change(std::string_view key,
+                              const std::optional<platform::PropertyListValue>& value) {
   const std::lock_guard lock(mutex_);
   cached_ = false;
-  return file_.update([&](const StoredFile::Contents& current) -> std::optional<std::string> {
-    Values values;
-    if (current.state == StoredFile::State::Read) {
-      if (auto parsed = parse(current.text)) {
-        values = std::move(*parsed);
-      } else {
-        file_.moveAsideCorrupt();
-      }
-    }
-    edit(values);
-    return serialize(values);
-  });
+  // What this process could not save before goes out with this change.
+  auto pending = unsaved_;
+  pending[std::string(key)] = value;
+  const bool saved =
+      file_.update([&](const StoredFile::Contents& current) -> std::optional<std::string> {
+        Values values;
+        if (current.state == StoredFile::State::Read) {
+          if (auto parsed = parse(current.text)) {
+            values = std::move(*parsed);
+          } else {
+            file_.moveAsideCorrupt();
+          }
+        }
+        for (const auto& [name, kept] : pending) {
+          if (kept) {
+            values[name] = *kept;
+          } else {
+            values.erase(name);
+          }
+        }
+        return serialize(values);
+      });
+  if (saved) {
+    unsaved_.clear();
+  } else {
+    unsaved_ = std::move(pending);
+  }
+  return saved;
 }
 
 void FileUserDefaults::setObject(const platform::PropertyListValue& value, std::string_view key) {
@@ -118,11 +138,15 @@ void FileUserDefaults::setObject(const platform::PropertyListValue& value, std::
 }
 
 bool FileUserDefaults::set(const platform::PropertyListValue& value, std::string_view key) {
-  return change([&](Values& values) { values[std::string(key)] = value; });
+  if (const auto* date = std::get_if<platform::Date>(&value);
+      date != nullptr && !std::isfinite(date->time_since_epoch().count())) {
+    return false;
+  }
+  return change(key, value);
 }
 
 bool FileUserDefaults::remove(std::string_view key) {
-  return change([&](Values& values) { values.erase(std::string(key)); });
+  return change(key, std::nullopt);
 }
 
 }  // namespace tidingsbell::standin

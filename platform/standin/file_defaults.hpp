@@ -1,7 +1,9 @@
 #pragma once
 // The stand-in user defaults: one file per domain. A throttled validation reads a key on every
 // call, so the parsed file is kept and read again only when its inode, size or modification
-// time changed: one stat() per read.
+// time changed: one stat() per read. A change that cannot be written (a full disk, a folder that
+// cannot be made) is kept in memory for the life of the process, as the platform's defaults keep
+// it, and goes out with the next change that can be written.
 
 #include <sys/stat.h>
 
@@ -27,7 +29,8 @@ class FileUserDefaults final : public platform::UserDefaults {
 
   std::optional<platform::PropertyListValue> objectForKey(std::string_view key) override;
   void setObject(const platform::PropertyListValue& value, std::string_view key) override;
-  // For the defaults tool: false when the change could not be written.
+  // For the defaults tool: false when the change could not be written. A date that is not a
+  // finite number is refused: it has no form in the file.
   bool set(const platform::PropertyListValue& value, std::string_view key);
   bool remove(std::string_view key);
 
@@ -39,13 +42,15 @@ class FileUserDefaults final : public platform::UserDefaults {
   static std::string serialize(const Values& values);
 
  private:
-  bool change(const std::function<void(Values&)>& edit);
+  // Sets the key, or removes it for nullopt.
+  bool change(std::string_view key, const std::optional<platform::PropertyListValue>& value);
 
   StoredFile file_;
   std::mutex mutex_;
   bool cached_ = false;
   struct stat cachedStat_ {};
   Values values_;
+  std::map<std::string, std::optional<platform::PropertyListValue>, std::less<>> unsaved_;
 };
 
 }  // namespace tidingsbell::standin

@@ -1,10 +1,13 @@
 #include "platform/standin/stored_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -52,6 +55,30 @@ bool writeAll(int fd, const std::string& text) {
   return true;
 }
 
+// Larger than any store of ours could grow: such a file is not one, whatever it holds.
+constexpr off_t kMaximumStoreBytes = 1024 * 1024;
+
+// A save killed between making its temporary file and renaming it leaves the temporary behind,
+// with what it was writing (a token, perhaps). Only a save that holds the lock makes one, so
+// under the lock every file named as a temporary of ours is such a leftover.
+void removeStaleTemporaries(const std::filesystem::path& path) {
+  const std::string prefix = path.filename().string() + ".";
+  const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+  DIR* folder = ::opendir(parent.c_str());
+  if (folder == nullptr) return;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string_view name = entry->d_name;
+    // mkostemp's six characters: letters and digits.
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix)) continue;
+    const std::string_view suffix = name.substr(prefix.size());
+    if (std::all_of(suffix.begin(), suffix.end(),
+                    [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
+      (void)::unlinkat(::dirfd(folder), entry->d_name, 0);
+    }
+  }
+  ::closedir(folder);
+}
+
 }  // namespace
 
 StoredFile::StoredFile(std::filesystem::path path)
@@ -59,11 +86,23 @@ StoredFile::StoredFile(std::filesystem::path path)
 
 StoredFile::Contents StoredFile::read() const {
   Contents contents;
-  FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without blocking: a FIFO in the file's place would otherwise hang every reader, and every
+  // writer behind the reader that holds the lock.
+  FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
     contents.state = errno == ENOENT ? State::Missing : State::Unreadable;
     return contents;
   }
+  // Only a regular file can be ours; a folder, a FIFO or a device (/dev/zero never ends) is
+  // unreadable. One too large to be ours reads as an empty text, which no store accepts: it is
+  // treated as corrupt.
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    contents.state = State::Unreadable;
+    return contents;
+  }
+  contents.state = State::Read;
+  if (info.st_size > kMaximumStoreBytes) return contents;
   char buffer[8192];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
@@ -75,8 +114,11 @@ StoredFile::Contents StoredFile::read() const {
       return contents;
     }
     contents.text.append(buffer, static_cast<std::size_t>(n));
+    if (contents.text.size() > static_cast<std::size_t>(kMaximumStoreBytes)) {
+      contents.text.clear();  // it grew while being read
+      return contents;
+    }
   }
-  contents.state = State::Read;
   return contents;
 }
 
@@ -91,6 +133,7 @@ bool StoredFile::update(const Change& change) const {
   if (current.state == State::Unreadable) return false;  // left untouched
   const std::optional<std::string> next = change(current);
   if (!next) return true;
+  removeStaleTemporaries(path_);
   return writeAtomically(*next);
   // The lock is released when its descriptor closes.
 }

@@ -23,6 +23,8 @@ class StoredFile {
   explicit StoredFile(std::filesystem::path path);
 
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
+  // Never blocks: anything but a regular file is Unreadable, and a regular file too large to be
+  // a store of ours reads as an empty text.
   [[nodiscard]] Contents read() const;
 
   // Under the lock: reads the current contents and asks `change` for the new text; nullopt keeps
