@@ -186,15 +186,17 @@ TEST_F(Layer, ValidationPollsThroughAnInvalidatedSessionOncePerMinute) {
   platform().script.httpBody = R"([{"id":1},{"id":2}])";
   EXPECT_EQ(validate(), (std::vector<std::pair<bool, std::string>>{{true, "2"}}));
   EXPECT_TRUE(validate().empty());  // the last check, kept in user defaults, is too recent
-  const Calls network(platform().calls.begin() + 1, platform().calls.begin() + 6);
+  const Calls network(platform().calls.begin() + 1, platform().calls.begin() + 7);
   EXPECT_EQ(network,
             (Calls{"setRequestCachePolicy: 1", "setURLCache: nil",
+                   "setTimeoutIntervalForResource: " +
+                       std::to_string(static_cast<int>(kPollLifetimeSeconds)),
                    "dataTaskWithRequest: https://api.github.com/notifications cachePolicy: "
                    "0 timeoutInterval: " +
                        std::to_string(static_cast<int>(kPollTimeoutSeconds)) +
                        " [Authorization: Bearer tk] GET",
                    "resume", "finishTasksAndInvalidate"}));
-  EXPECT_EQ(platform().calls.size(), 7U);
+  EXPECT_EQ(platform().calls.size(), 8U);
 }
 
 TEST_F(Layer, NotificationResponsesOpenThePageOnlyForTheirActionsAndAlwaysComplete) {

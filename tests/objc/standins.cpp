@@ -429,6 +429,9 @@ void configurationCachePolicy(id, SEL, NSUInteger policy) {
 void configurationCache(id, SEL, id cache) {
   note("setURLCache: " + show(cache));
 }
+void configurationResourceTimeout(id, SEL, double seconds) {
+  note("setTimeoutIntervalForResource: " + std::to_string(static_cast<int>(seconds)));
+}
 id sessionWith(Class, SEL, id configuration) {
   id session = createAutoreleased("NSURLSession");
   record(session).items.push_back(send(configuration, "retain"));
@@ -627,7 +630,8 @@ const std::vector<ClassSpec>& classes() {
       {"NSURLSessionConfiguration",
        "NSObject",
        {{"setRequestCachePolicy:", imp(&configurationCachePolicy), "v@:Q"},
-        {"setURLCache:", imp(&configurationCache), "v@:@"}},
+        {"setURLCache:", imp(&configurationCache), "v@:@"},
+        {"setTimeoutIntervalForResource:", imp(&configurationResourceTimeout), "v@:d"}},
        {{"defaultSessionConfiguration",
          imp(+[](Class, SEL) { return createAutoreleased("NSURLSessionConfiguration"); }), "@@:"}}},
       {"NSURLSession",
