@@ -18,14 +18,16 @@
 #include <string>
 #include <thread>
 
-#include "extension/Notifications.hpp"
+#include "extension/PollNotifications.hpp"
 #include "extension/RefreshBadge.hpp"
 #include "extension/SafariExtensionHandler.hpp"
-#include "platform/standin/basics.hpp"
-#include "platform/standin/curl_session.hpp"
-#include "platform/standin/file_defaults.hpp"
-#include "platform/standin/file_keychain.hpp"
-#include "platform/standin/simdjson_reader.hpp"
+#include "platform/standin/clock.hpp"
+#include "platform/standin/threads.hpp"
+#include "platform/standin/url.hpp"
+#include "platform/standin/url_session.hpp"
+#include "platform/standin/user_defaults.hpp"
+#include "platform/standin/keychain.hpp"
+#include "platform/standin/json.hpp"
 #include "shared/SettingsStore.hpp"
 #include "standin/github_server.hpp"
 
@@ -120,14 +122,13 @@ void ThrottledValidation(benchmark::State& state) {
   const auto& file = stack.defaults.path();
   const ExtensionPlatform& platform = stack.platform;
   int polls = 0;
-  const Poll poll = [&polls](std::string, ValidationHandler) { ++polls; };
-
-  auto validate = [&] { refreshBadge(platform, {}, poll); };
+  auto validate = [&] { refreshBadge(platform, [&polls](bool, std::string) { ++polls; }); };
   for (auto _ : state) validate();
   struct stat info {};
   const double statNs =
       meanNanoseconds([&] { benchmark::DoNotOptimize(::stat(file.c_str(), &info)); });
   const double validationNs = meanNanoseconds(validate);
+  stack.sessions.waitIdle();
   if (polls != 0) state.SkipWithError("a throttled validation polled");
   state.counters["validation_ns"] = validationNs;
   state.counters["stat_ns"] = statNs;

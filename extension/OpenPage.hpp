@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "extension/ExtensionPlatform.hpp"
-#include "platform/notifications.hpp"
 #include "platform/safari.hpp"
+#include "platform/user_notifications.hpp"
 
 namespace tidingsbell {
 

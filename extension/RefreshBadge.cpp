@@ -3,6 +3,7 @@
 #include <optional>
 #include <utility>
 
+#include "extension/PollNotifications.hpp"
 #include "shared/SettingsStore.hpp"
 
 namespace tidingsbell {
@@ -15,7 +16,7 @@ bool containsHeaderControlCharacter(std::string_view token) {
   return false;
 }
 
-void refreshBadge(const ExtensionPlatform& platform, ValidationHandler handler, const Poll& poll) {
+void refreshBadge(const ExtensionPlatform& platform, ValidationHandler handler) {
   const platform::Date now = platform.clock.now();
   const platform::Date threshold =
       platform.clock.oneMinuteBefore(now).value_or(platform.clock.now());
@@ -45,7 +46,7 @@ void refreshBadge(const ExtensionPlatform& platform, ValidationHandler handler, 
         "The personal access token was not sent: it contains a control character\n");
     return;
   }
-  poll(std::move(*token), std::move(handler));
+  pollNotifications(platform, std::move(*token), std::move(handler));
 }
 
 }  // namespace tidingsbell

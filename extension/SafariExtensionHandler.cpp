@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "extension/Notifications.hpp"
 #include "extension/OpenPage.hpp"
 #include "extension/PageMessageLog.hpp"
 #include "extension/RefreshBadge.hpp"
@@ -21,12 +20,7 @@ void SafariExtensionHandler::toolbarItemClickedInWindow(platform::SafariWindow& 
 
 void SafariExtensionHandler::validateToolbarItemInWindow(
     platform::SafariWindow& /*window*/, ValidationHandler validationHandler) const {
-  // The poll captures a copy of the platform references, not this handler, which Safari may
-  // release as soon as this entry returns.
-  refreshBadge(platform_, std::move(validationHandler),
-               [platform = platform_](std::string token, ValidationHandler handler) {
-                 pollNotifications(platform, std::move(token), std::move(handler));
-               });
+  refreshBadge(platform_, std::move(validationHandler));
 }
 
 void SafariExtensionHandler::userNotificationCenterDidReceiveNotificationResponse(

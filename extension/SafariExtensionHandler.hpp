@@ -8,8 +8,8 @@
 #include <string>
 
 #include "extension/ExtensionPlatform.hpp"
-#include "platform/notifications.hpp"
 #include "platform/safari.hpp"
+#include "platform/user_notifications.hpp"
 
 namespace tidingsbell {
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "extension/Notifications.hpp"
-#include "platform/standin/simdjson_reader.hpp"
+#include "extension/PollNotifications.hpp"
+#include "platform/standin/json.hpp"
 
 namespace {
 

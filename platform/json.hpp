@@ -6,7 +6,7 @@
 #include <string>
 #include <variant>
 
-#include "platform/keychain.hpp"
+#include "platform/bytes.hpp"
 
 namespace tidingsbell::platform {
 

@@ -8,7 +8,8 @@
 #include <optional>
 #include <string>
 #include <variant>
-#include <vector>
+
+#include "platform/bytes.hpp"
 
 namespace tidingsbell::platform {
 
@@ -18,8 +19,6 @@ inline constexpr OSStatus errSecIO = -36;
 inline constexpr OSStatus errSecParam = -50;
 inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecItemNotFound = -25300;
-
-using Bytes = std::vector<std::uint8_t>;
 
 enum class SecClass { GenericPassword };
 enum class SecMatchLimit { One };

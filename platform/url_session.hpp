@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/bytes.hpp"
 #include "platform/callback.hpp"
-#include "platform/keychain.hpp"
 #include "platform/url.hpp"
 
 namespace tidingsbell::platform {

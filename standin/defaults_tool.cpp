@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/standin/file_defaults.hpp"
+#include "platform/standin/user_defaults.hpp"
 #include "platform/standin/text.hpp"
 #include "standin/command_line.hpp"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/standin/file_keychain.hpp"
+#include "platform/standin/keychain.hpp"
 #include "platform/standin/text.hpp"
 #include "standin/command_line.hpp"
 

@@ -12,11 +12,14 @@
 
 #include "extension/ExtensionPlatform.hpp"
 #include "platform/safari.hpp"
-#include "platform/standin/basics.hpp"
-#include "platform/standin/curl_session.hpp"
-#include "platform/standin/file_defaults.hpp"
-#include "platform/standin/file_keychain.hpp"
-#include "platform/standin/simdjson_reader.hpp"
+#include "platform/standin/clock.hpp"
+#include "platform/standin/output.hpp"
+#include "platform/standin/threads.hpp"
+#include "platform/standin/url.hpp"
+#include "platform/standin/url_session.hpp"
+#include "platform/standin/user_defaults.hpp"
+#include "platform/standin/keychain.hpp"
+#include "platform/standin/json.hpp"
 
 namespace tidingsbell::standin {
 

@@ -10,8 +10,8 @@
 
 #include "extension/ExtensionPlatform.hpp"
 #include "platform/safari.hpp"
-#include "platform/standin/basics.hpp"
-#include "platform/standin/simdjson_reader.hpp"
+#include "platform/standin/json.hpp"
+#include "platform/standin/url.hpp"
 
 namespace tidingsbell::testing {
 
@@ -217,6 +217,26 @@ struct FakeExtension {
   FakeMainThread mainThread;
   ExtensionPlatform platform{keychain, defaults, clock,  urls,      sessions,
                              json,     output,   output, workspace, mainThread};
+
+  // The same platform with some fakes swapped for real stand-ins.
+  struct Swaps {
+    platform::UserDefaults* defaults = nullptr;
+    platform::UrlSessionFactory* sessions = nullptr;
+    RecordingOutput* output = nullptr;
+  };
+  ExtensionPlatform with(Swaps swaps) {
+    RecordingOutput& out = swaps.output != nullptr ? *swaps.output : output;
+    return {keychain,
+            swaps.defaults != nullptr ? *swaps.defaults : defaults,
+            clock,
+            urls,
+            swaps.sessions != nullptr ? *swaps.sessions : sessions,
+            json,
+            out,
+            out,
+            workspace,
+            mainThread};
+  }
 };
 
 }  // namespace tidingsbell::testing

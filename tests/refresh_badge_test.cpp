@@ -7,7 +7,7 @@
 
 #include "extension/RefreshBadge.hpp"
 #include "extension/SafariExtensionHandler.hpp"
-#include "platform/standin/file_defaults.hpp"
+#include "platform/standin/user_defaults.hpp"
 #include "tests/fakes.hpp"
 #include "tests/temp_folder.hpp"
 
@@ -18,18 +18,17 @@ using platform::Date;
 using platform::Seconds;
 using testing::bytes;
 
-struct PollCall {
-  std::string token;
-  ValidationHandler handler;
-};
+std::string authorization(const testing::RecordingSessions::Task& poll) {
+  for (const auto& [field, value] : poll.request.headerFields) {
+    if (field == "Authorization") return value;
+  }
+  return "<none>";
+}
 
 class RefreshBadgeTest : public ::testing::Test {
  protected:
   testing::FakeExtension fake;
-  std::vector<PollCall> polls;
-  Poll poll = [this](std::string token, ValidationHandler handler) {
-    polls.push_back({std::move(token), std::move(handler)});
-  };
+  const std::vector<std::shared_ptr<testing::RecordingSessions::Task>>& polls = fake.sessions.tasks;
   testing::HandlerProbe probe;
 
   void storeToken(std::string_view token) {
@@ -38,7 +37,7 @@ class RefreshBadgeTest : public ::testing::Test {
   void storeLastCheck(Seconds ago) {
     fake.defaults.values["last-check"] = fake.clock.current - ago;
   }
-  void validate() { refreshBadge(fake.platform, probe.handler(), poll); }
+  void validate() { refreshBadge(fake.platform, probe.handler()); }
   [[nodiscard]] int keychainReads() const { return static_cast<int>(fake.keychain.calls.size()); }
   [[nodiscard]] bool lastCheckIsNow() const {
     const auto& stored = fake.defaults.values.at("last-check");
@@ -51,9 +50,9 @@ TEST_F(RefreshBadgeTest, FirstValidationRecordsTheTimeAndPollsWithTheHandler) {
   validate();
   EXPECT_TRUE(lastCheckIsNow());
   ASSERT_EQ(polls.size(), 1u);
-  EXPECT_EQ(polls[0].token, "ghp_secret");
+  EXPECT_EQ(authorization(*polls[0]), "Bearer ghp_secret");
   EXPECT_TRUE(probe.calls->empty());  // the answer comes later
-  polls[0].handler(true, "4");        // the poll got the very handler Safari passed
+  polls[0]->completion(bytes("[{},{},{},{}]"), platform::UrlResponse{200}, std::nullopt);
   EXPECT_EQ(*probe.calls, (std::vector<std::pair<bool, std::string>>{{true, "4"}}));
 }
 
@@ -142,7 +141,7 @@ TEST_F(RefreshBadgeTest, EmptyTokenGoesOnToThePoll) {
   storeToken("");
   validate();
   ASSERT_EQ(polls.size(), 1u);
-  EXPECT_EQ(polls[0].token, "");
+  EXPECT_EQ(authorization(*polls[0]), "Bearer ");
 }
 
 TEST_F(RefreshBadgeTest, TokenWithAControlCharacterIsNeverSent) {
@@ -151,7 +150,7 @@ TEST_F(RefreshBadgeTest, TokenWithAControlCharacterIsNeverSent) {
     storeToken(token);
     testing::HandlerProbe own;
     fake.defaults.values.clear();
-    refreshBadge(fake.platform, own.handler(), poll);
+    refreshBadge(fake.platform, own.handler());
     EXPECT_EQ(*own.calls, (std::vector<std::pair<bool, std::string>>{{true, ""}}));
   }
   EXPECT_TRUE(polls.empty());
@@ -188,23 +187,20 @@ class DefaultsFileTest : public ::testing::Test {
 TEST_F(DefaultsFileTest, ThrottleHoldsAcrossInstancesAndSurvivesACorruptFile) {
   testing::FakeExtension fake;
   standin::FileUserDefaults defaults(file);
-  ExtensionPlatform withFile{fake.keychain,  defaults,       fake.clock,  fake.urls,
-                             fake.sessions,  fake.json,      fake.output, fake.output,
-                             fake.workspace, fake.mainThread};
+  const ExtensionPlatform withFile = fake.with({.defaults = &defaults});
   fake.keychain.store("personal_access_token", bytes("t"));
-  int polls = 0;
-  const Poll poll = [&](std::string, ValidationHandler) { ++polls; };
+  const auto& polls = fake.sessions.tasks;
 
-  refreshBadge(withFile, {}, poll);
+  refreshBadge(withFile, {});
   standin::FileUserDefaults other(file);  // another process's view
   ASSERT_TRUE(other.objectForKey("last-check").has_value());
-  refreshBadge(withFile, {}, poll);
-  EXPECT_EQ(polls, 1);
+  refreshBadge(withFile, {});
+  EXPECT_EQ(polls.size(), 1u);
 
   std::ofstream(file, std::ios::trunc) << "{\"last-check\": {\"date\": ";
   EXPECT_FALSE(other.objectForKey("last-check").has_value());  // corrupt reads as empty
-  refreshBadge(withFile, {}, poll);
-  EXPECT_EQ(polls, 2);
+  refreshBadge(withFile, {});
+  EXPECT_EQ(polls.size(), 2u);
   EXPECT_TRUE(other.objectForKey("last-check").has_value());  // rewritten whole
 }
 
@@ -213,17 +209,14 @@ TEST_F(DefaultsFileTest, ThrottleHoldsWhileTheTimeCannotBeSavedAndItIsSavedLater
   std::ofstream(blocker) << "";  // where the folder should be: nothing can be saved, even by root
   testing::FakeExtension fake;
   standin::FileUserDefaults defaults(file);
-  ExtensionPlatform withFile{fake.keychain,  defaults,       fake.clock,  fake.urls,
-                             fake.sessions,  fake.json,      fake.output, fake.output,
-                             fake.workspace, fake.mainThread};
+  const ExtensionPlatform withFile = fake.with({.defaults = &defaults});
   fake.keychain.store("personal_access_token", bytes("t"));
-  int polls = 0;
-  const Poll poll = [&](std::string, ValidationHandler) { ++polls; };
+  const auto& polls = fake.sessions.tasks;
   for (int second = 0; second < 120; ++second) {
-    refreshBadge(withFile, {}, poll);
+    refreshBadge(withFile, {});
     fake.clock.current += Seconds(1);
   }
-  EXPECT_EQ(polls, 2);  // once a minute, not once a validation
+  EXPECT_EQ(polls.size(), 2u);  // once a minute, not once a validation
 
   std::filesystem::remove(blocker);
   EXPECT_TRUE(defaults.set(std::int64_t{1}, "other"));
@@ -239,12 +232,10 @@ TEST_F(DefaultsFileTest, TwoProcessesValidatingAtOnceKeepAReadableFile) {
   auto work = [&](int seed) {
     testing::FakeExtension fake;
     standin::FileUserDefaults defaults(file);
-    ExtensionPlatform platform{fake.keychain,  defaults,       fake.clock,  fake.urls,
-                               fake.sessions,  fake.json,      fake.output, fake.output,
-                               fake.workspace, fake.mainThread};
+    const ExtensionPlatform platform = fake.with({.defaults = &defaults});
     for (int i = 0; i < kRounds; ++i) {
       fake.clock.current += Seconds(61 + seed);
-      refreshBadge(platform, {}, [](std::string, ValidationHandler) {});
+      refreshBadge(platform, {});
     }
   };
   const pid_t child = fork();

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <functional>
 
-#include "platform/standin/file_defaults.hpp"
-#include "platform/standin/file_keychain.hpp"
+#include "platform/standin/keychain.hpp"
+#include "platform/standin/user_defaults.hpp"
 #include "shared/SettingsStore.hpp"
 #include "tests/fakes.hpp"
 #include "tests/temp_folder.hpp"

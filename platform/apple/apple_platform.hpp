@@ -3,20 +3,18 @@
 
 #include <memory>
 
-#include "app/AppPlatform.hpp"
-#include "extension/ExtensionPlatform.hpp"
 #include "platform/apple/objc.hpp"
 #include "platform/clock.hpp"
 #include "platform/controls.hpp"
 #include "platform/json.hpp"
 #include "platform/keychain.hpp"
-#include "platform/notifications.hpp"
 #include "platform/output.hpp"
 #include "platform/safari.hpp"
 #include "platform/threads.hpp"
 #include "platform/url.hpp"
 #include "platform/url_session.hpp"
 #include "platform/user_defaults.hpp"
+#include "platform/user_notifications.hpp"
 #include "platform/workspace.hpp"
 
 namespace tidingsbell::apple {
@@ -144,9 +142,5 @@ class Button final : public platform::Button {
 
 // The NSDictionary of a page message as the seam's user information, in enumeration order.
 std::optional<platform::UserInfo> userInfoFrom(id dictionary);
-
-// The stateless platform objects each executable hands its bodies.
-const ExtensionPlatform& extensionPlatform();
-const AppPlatform& appPlatform();
 
 }  // namespace tidingsbell::apple

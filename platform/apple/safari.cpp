@@ -1,4 +1,5 @@
 #include "platform/apple/apple_platform.hpp"
+#include "platform/apple/foundation.hpp"
 
 namespace tidingsbell::apple {
 namespace {
@@ -6,11 +7,6 @@ namespace {
 std::optional<std::string> absoluteString(id url) {
   if (url == nullptr) return std::nullopt;
   return toString(send(url, "absoluteString"));
-}
-
-id makeUrl(const platform::Url& url) {  // autoreleased
-  const Owned text = makeString(url.absoluteString);
-  return send<id, id>(cls("NSURL"), "URLWithString:", text.get());
 }
 
 platform::UserInfoValue describe(id value) {
@@ -101,21 +97,6 @@ void SafariApplication::showPreferencesForExtension(
   send<void, id, void (^)(id)>(
       cls("SFSafariApplication"),
       "showPreferencesForExtensionWithIdentifier:completionHandler:", name.get(), handler);
-}
-
-bool Workspace::openURLs(const std::vector<platform::Url>& urls, std::string_view bundleIdentifier,
-                         std::uint64_t options) {
-  id list = send(cls("NSMutableArray"), "array");
-  for (const auto& url : urls) {
-    if (id real = makeUrl(url)) send<void, id>(list, "addObject:", real);
-  }
-  const Owned application = makeString(bundleIdentifier);
-  id workspace = send(cls("NSWorkspace"), "sharedWorkspace");
-  return send<BOOL, id, id, NSUInteger, id, id*>(
-             workspace,
-             "openURLs:withAppBundleIdentifier:options:additionalEventParamDescriptor:"
-             "launchIdentifiers:",
-             list, application.get(), static_cast<NSUInteger>(options), nullptr, nullptr) != NO;
 }
 
 }  // namespace tidingsbell::apple

@@ -1,4 +1,5 @@
 #include "platform/apple/apple_platform.hpp"
+#include "platform/apple/foundation.hpp"
 
 namespace tidingsbell::apple {
 namespace {
@@ -18,8 +19,7 @@ class UrlSession final : public platform::UrlSession {
 
   std::shared_ptr<platform::DataTask> dataTask(platform::UrlRequest request,
                                                platform::DataTaskCompletion completion) override {
-    const Owned text = makeString(request.url.absoluteString);
-    id url = send<id, id>(cls("NSURL"), "URLWithString:", text.get());
+    id url = makeUrl(request.url);
     id urlRequest = send<id, id, NSUInteger, double>(
         cls("NSMutableURLRequest"), "requestWithURL:cachePolicy:timeoutInterval:", url,
         static_cast<NSUInteger>(request.cachePolicy), request.timeoutInterval);

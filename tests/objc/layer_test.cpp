@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "extension/Notifications.hpp"
+#include "extension/PollNotifications.hpp"
 #include "platform/apple/apple_platform.hpp"
 #include "tests/objc/standins.hpp"
 

@@ -1,4 +1,4 @@
-#include "platform/standin/simdjson_reader.hpp"
+#include "platform/standin/json.hpp"
 
 #include <simdjson.h>
 

@@ -1,5 +1,5 @@
 #pragma once
-// User notification responses and presentation options.
+// User notifications: a response to one, and the options for presenting one.
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "platform/standin/file_defaults.hpp"
+#include "platform/standin/user_defaults.hpp"
 
 #include <simdjson.h>
 

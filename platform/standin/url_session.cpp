@@ -1,4 +1,4 @@
-#include "platform/standin/curl_session.hpp"
+#include "platform/standin/url_session.hpp"
 
 #include <curl/curl.h>
 #include <simdjson.h>

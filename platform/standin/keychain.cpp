@@ -1,4 +1,4 @@
-#include "platform/standin/file_keychain.hpp"
+#include "platform/standin/keychain.hpp"
 
 #include <simdjson.h>
 

@@ -4,13 +4,16 @@
 // load-time constructor, before the extension point looks up the principal class.
 
 #include "extension/SafariExtensionHandler.hpp"
+#include "macos/platforms.hpp"
 #include "platform/apple/apple_platform.hpp"
 
 // Foundation's extension entry point: exported, declared in no public header.
 extern "C" int NSExtensionMain(int argc, char* argv[]);
 
-namespace tidingsbell::apple {
+namespace tidingsbell::macos {
 namespace {
+
+using namespace apple;
 
 using ValidationBlock = void (^)(BOOL, id);
 using CompletionBlock = void (^)(void);
@@ -119,4 +122,4 @@ __attribute__((constructor)) void registerExtensionClasses() {
 }
 
 }  // namespace
-}  // namespace tidingsbell::apple
+}  // namespace tidingsbell::macos

@@ -3,9 +3,9 @@
 
 #include <fstream>
 
-#include "extension/Notifications.hpp"
+#include "extension/PollNotifications.hpp"
 #include "extension/SafariExtensionHandler.hpp"
-#include "platform/standin/curl_session.hpp"
+#include "platform/standin/url_session.hpp"
 #include "standin/github_server.hpp"
 #include "tests/fakes.hpp"
 #include "tests/raw_tls_server.hpp"

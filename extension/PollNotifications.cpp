@@ -1,4 +1,4 @@
-#include "extension/Notifications.hpp"
+#include "extension/PollNotifications.hpp"
 
 #include <utility>
 #include <variant>

@@ -7,13 +7,16 @@
 
 #include "app/AppDelegate.hpp"
 #include "app/ViewController.hpp"
+#include "macos/platforms.hpp"
 #include "platform/apple/apple_platform.hpp"
 
 // AppKit's application entry point, declared in an Objective-C header.
 extern "C" int NSApplicationMain(int argc, const char* argv[]);
 
-namespace tidingsbell::apple {
+namespace tidingsbell::macos {
 namespace {
+
+using namespace apple;
 
 using Bodies = ViewController::Bodies;
 
@@ -224,7 +227,7 @@ __attribute__((constructor)) void registerApplicationClasses() {
 }
 
 }  // namespace
-}  // namespace tidingsbell::apple
+}  // namespace tidingsbell::macos
 
 int main(int argc, char* argv[]) {
   std::exit(NSApplicationMain(argc, const_cast<const char**>(argv)));
