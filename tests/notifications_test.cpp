@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "extension/Notifications.hpp"
 #include "extension/SafariExtensionHandler.hpp"
@@ -95,6 +98,36 @@ TEST_F(HandleResponse, BodiesThatAreNotJsonWithAnArrayOrObjectOnTopReportAParseE
   }
 }
 
+// The reader keeps its parser from one poll's thread to the next; what a large answer leaves in
+// its buffers must never decide a later, shorter one.
+TEST_F(HandleResponse, TheKeptParserJudgesEachBodyAloneAcrossThreadsAndOverlappingPolls) {
+  std::string large = "[";
+  for (int i = 0; i < 3000; ++i) large += "{\"n\":" + std::to_string(i) + "},";
+  large.back() = ']';
+  const std::vector<std::pair<std::string, std::string>> sequence = {
+      {large, "3000"}, {"[{}]", "1"},   {large.substr(0, large.size() - 1), ""},
+      {"[{},", ""},    {large, "3000"}, {"[{\"a\":1}]   ", "1"}};
+  for (const auto& [body, expected] : sequence) {
+    std::thread([&] { EXPECT_EQ(badge(bytes(body)), expected) << body.substr(0, 20); }).join();
+  }
+  // Polls that overlap each get a parser of their own.
+  std::vector<std::thread> polls;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    polls.emplace_back([&, t] {
+      const platform::Bytes mine = bytes(t % 2 == 0 ? large : "[{},{}]");
+      const std::size_t count = t % 2 == 0 ? 3000 : 2;
+      for (int i = 0; i < 50; ++i) {
+        const auto summary = json.summarize(mine);
+        const auto* array = std::get_if<platform::JsonArraySummary>(&summary);
+        if (array == nullptr || array->elementCount != count) ++wrong;
+      }
+    });
+  }
+  for (auto& thread : polls) thread.join();
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(HandleResponse, TransportErrorsAndErrorStatusesClearTheBadgeAndSayWhy) {
   EXPECT_EQ(
       badge(bytes("[{}]"), 200, platform::UrlError{"Error Domain=NSURLErrorDomain Code=-1009"}),
@@ -144,6 +177,9 @@ class LoopbackExchange : public ::testing::Test {
   // One poll through the stand-in session; returns once its completion has run.
   std::string poll(standin::CurlSessionOptions options, const std::string& token = "tok") {
     standin::CurlSessionFactory sessions(std::move(options));
+    return poll(sessions, token);
+  }
+  std::string poll(standin::CurlSessionFactory& sessions, const std::string& token = "tok") {
     testing::FakeExtension fake;
     ExtensionPlatform platform{fake.keychain,  fake.defaults,  fake.clock, fake.urls,
                                sessions,       fake.json,      out,        out,
@@ -239,6 +275,25 @@ TEST_F(LoopbackExchange, DeadPortStalledServerAndUntrustedCertificateGiveTranspo
       out.text(),
       "Error Domain=NSURLErrorDomain Code=-1202 \"The certificate for this server is invalid.\"\n");
   EXPECT_TRUE(server->requests().empty());
+}
+
+// The authorities are read once for all sessions, but an extra file that could not be read is
+// looked for again by the next poll rather than failing every poll until the process ends.
+TEST_F(LoopbackExchange, AuthoritiesAreReadOnceButAMissingFileIsLookedForAgain) {
+  const int port = startServer({.count = 3});
+  const auto late = folder_->path() / "late-ca.pem";
+  auto options = sessionOptions(port, /*trusted=*/false);
+  options.extraCaFile = late.string();
+  standin::CurlSessionFactory sessions(options);
+  EXPECT_EQ(poll(sessions), "");
+  EXPECT_EQ(
+      out.text(),
+      "Error Domain=NSURLErrorDomain Code=-1202 \"The certificate for this server is invalid.\"\n");
+  std::filesystem::copy_file(certificates_.caCertificate, late);
+  EXPECT_EQ(poll(sessions), "3");
+  std::filesystem::remove(late);
+  EXPECT_EQ(poll(sessions), "3");  // kept from the first reading
+  EXPECT_EQ(server->requests().size(), 2u);
 }
 
 TEST_F(LoopbackExchange, SilenceAfterTheHandshakeTimesOutAndAHangUpIsALostConnection) {

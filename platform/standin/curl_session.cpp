@@ -11,12 +11,14 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/standin/trust_store.hpp"
 #include "tidingsbell_version.hpp"
 
 namespace tidingsbell::standin {
 
 struct CurlSessionFactory::Shared {
   CurlSessionOptions options;
+  std::unique_ptr<TrustStore> trust;  // read once, for every session's transfers
   std::mutex mutex;
   std::condition_variable changed;
   int runningTasks = 0;
@@ -242,11 +244,7 @@ class CurlSession final : public platform::UrlSession,
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https,http");
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!options.extraCaFile.empty()) {
-      // With OpenSSL both are loaded: the extra authority joins the system's.
-      curl_easy_setopt(curl, CURLOPT_CAINFO, options.extraCaFile.c_str());
-      curl_easy_setopt(curl, CURLOPT_CAPATH, "/etc/ssl/certs");
-    }
+    shared_->trust->applyTo(curl);  // the system's authorities and the extra one
     if (connectTo != nullptr) curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
     // Connecting and the TLS handshake, then any stretch with no bytes, each get the timeout.
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
@@ -333,6 +331,7 @@ CurlSessionFactory::CurlSessionFactory(CurlSessionOptions options)
     : shared_(std::make_shared<Shared>()) {
   globalInit();
   if (options.userAgent.empty()) options.userAgent = defaultUserAgent();
+  shared_->trust = std::make_unique<TrustStore>(options.extraCaFile);
   shared_->options = std::move(options);
 }
 
