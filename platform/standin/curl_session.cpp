@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/standin/curl_handles.hpp"
 #include "platform/standin/trust_store.hpp"
 #include "tidingsbell_version.hpp"
 
@@ -20,6 +21,7 @@ namespace tidingsbell::standin {
 struct CurlSessionFactory::Shared {
   CurlSessionOptions options;
   std::unique_ptr<TrustStore> trust;  // read once, for every session's transfers
+  CurlHandles handles;                // reused, each as good as new
   std::mutex mutex;
   std::condition_variable changed;
   int runningTasks = 0;
@@ -231,7 +233,7 @@ class CurlSession final : public platform::UrlSession,
 
     Transfer transfer;
     transfer.idleLimitSeconds = timeout;
-    CURL* curl = curl_easy_init();
+    CURL* curl = shared_->handles.acquire();
     if (curl == nullptr) {
       job.completion(std::nullopt, std::nullopt, urlError(kUnknown));
       return;
@@ -266,7 +268,7 @@ class CurlSession final : public platform::UrlSession,
     const CURLcode result = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
+    shared_->handles.release(curl);
     curl_slist_free_all(headers);
     curl_slist_free_all(connectTo);
 
