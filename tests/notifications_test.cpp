@@ -296,6 +296,83 @@ TEST_F(LoopbackExchange, AuthoritiesAreReadOnceButAMissingFileIsLookedForAgain) 
   EXPECT_EQ(server->requests().size(), 2u);
 }
 
+// A TLS server that keeps each connection open for more requests and offers session resumption,
+// noting for each connection whether its handshake resumed an earlier session.
+class ResumingTlsServer {
+ public:
+  explicit ResumingTlsServer(const standin::CertificatePaths& certificates) {
+    context_ = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_file(context_, certificates.serverCertificate.c_str(),
+                                 SSL_FILETYPE_PEM);
+    SSL_CTX_use_PrivateKey_file(context_, certificates.serverKey.c_str(), SSL_FILETYPE_PEM);
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 4);
+    socklen_t length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ResumingTlsServer(const ResumingTlsServer&) = delete;
+  ResumingTlsServer& operator=(const ResumingTlsServer&) = delete;
+  ~ResumingTlsServer() {
+    ::shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    ::close(listener_);
+    SSL_CTX_free(context_);
+  }
+  [[nodiscard]] int port() const { return port_; }
+  // One entry per connection: whether it resumed a session.
+  std::vector<bool> connections() {
+    const std::lock_guard lock(mutex_);
+    return resumed_;
+  }
+
+ private:
+  void serve() {
+    for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      SSL* ssl = SSL_new(context_);
+      SSL_set_fd(ssl, client);
+      if (SSL_accept(ssl) == 1) {
+        {
+          const std::lock_guard lock(mutex_);
+          resumed_.push_back(SSL_session_reused(ssl) == 1);
+        }
+        std::string request;
+        char buffer[4096];
+        for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) {
+          request.append(buffer, static_cast<std::size_t>(n));
+          if (request.find("\r\n\r\n") == std::string::npos) continue;
+          request.clear();
+          const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n[{}]";
+          SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
+        }
+      }
+      SSL_free(ssl);
+      ::close(client);
+    }
+  }
+
+  SSL_CTX* context_ = nullptr;
+  int listener_ = -1;
+  int port_ = 0;
+  std::mutex mutex_;
+  std::vector<bool> resumed_;
+  std::thread thread_;
+};
+
+// Sessions share the process's trust store and libcurl's set-up, never a connection or a TLS
+// session: each poll connects anew and makes the full handshake, as a new platform session does.
+TEST_F(LoopbackExchange, EveryPollOpensItsOwnConnectionWithAFullHandshake) {
+  ResumingTlsServer resuming(certificates_);
+  standin::CurlSessionFactory sessions(sessionOptions(resuming.port()));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(poll(sessions), "1");
+  EXPECT_EQ(resuming.connections(), (std::vector<bool>{false, false, false}));
+}
+
 TEST_F(LoopbackExchange, SilenceAfterTheHandshakeTimesOutAndAHangUpIsALostConnection) {
   {
     testing::RawTlsServer silent(certificates_, testing::RawTlsServer::kNeverAnswer);
