@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "extension/Notifications.hpp"
 #include "extension/SafariExtensionHandler.hpp"
+#include "platform/standin/callback_threads.hpp"
 #include "platform/standin/curl_session.hpp"
 #include "standin/github_server.hpp"
 #include "tests/fakes.hpp"
@@ -144,6 +148,51 @@ TEST_F(HandleResponse, TransportErrorsAndErrorStatusesClearTheBadgeAndSayWhy) {
   EXPECT_EQ(badge(std::nullopt), "");
   EXPECT_EQ(badge(bytes("{\"a\":1,\"b\":2}"), 203), "2");
   EXPECT_EQ(out.text(), "");
+}
+
+// Session queues run on pooled threads: later sessions reuse the threads a burst left behind,
+// and stopping lets work already handed over finish first.
+TEST(CallbackThreads, LaterWorkReusesThreadsAndStopFinishesHandedOverWork) {
+  std::atomic<int> ran{0};
+  std::mutex mutex;
+  std::set<pid_t> burst, later;  // kernel thread ids: a new thread never has a recent one
+  auto waitFor = [&ran](int count) {
+    for (int i = 0; i < 2000 && ran < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  auto note = [&](std::set<pid_t>& ids) {
+    const std::lock_guard lock(mutex);
+    ids.insert(::gettid());
+    ++ran;
+  };
+  standin::CallbackThreads threads;
+  std::atomic<int> entered{0};
+  for (int i = 0; i < 6; ++i) {
+    threads.run([&] {
+      ++entered;  // six at once, so on six threads
+      for (int wait = 0; wait < 2000 && entered < 6; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      note(burst);
+    });
+  }
+  waitFor(6);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // back to waiting
+  for (int i = 0; i < 20; ++i) {
+    threads.run([&] { note(later); });
+    waitFor(7 + i);
+  }
+  EXPECT_EQ(burst.size(), 6u);
+  EXPECT_TRUE(std::includes(burst.begin(), burst.end(), later.begin(), later.end()));
+  for (int i = 0; i < 5; ++i) {
+    threads.run([&ran] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ++ran;
+    });
+  }
+  threads.stop();
+  EXPECT_EQ(ran, 31);
 }
 
 // The whole exchange through the stand-in session against an HTTPS server on loopback.

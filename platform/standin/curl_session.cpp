@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/standin/callback_threads.hpp"
 #include "platform/standin/curl_handles.hpp"
 #include "platform/standin/trust_store.hpp"
 #include "tidingsbell_version.hpp"
@@ -27,27 +28,7 @@ struct CurlSessionFactory::Shared {
   int runningTasks = 0;
   int liveSessions = 0;
   std::vector<std::weak_ptr<platform::UrlSession>> sessions;  // to invalidate at the end
-  // Callback threads are joined, never detached: a thread still running its thread-local
-  // destructors (OpenSSL's among them) while the process exits would race OpenSSL's own
-  // clean-up at exit.
-  std::map<std::thread::id, std::thread> threads;
-  std::vector<std::thread::id> finished;
-
-  // Joins the threads whose sessions have ended. Call without holding the mutex.
-  void reap() {
-    std::vector<std::thread> done;
-    {
-      const std::lock_guard lock(mutex);
-      for (const auto id : finished) {
-        if (auto found = threads.find(id); found != threads.end()) {
-          done.push_back(std::move(found->second));
-          threads.erase(found);
-        }
-      }
-      finished.clear();
-    }
-    for (auto& thread : done) thread.join();
-  }
+  CallbackThreads threads;
 };
 
 namespace {
@@ -170,13 +151,12 @@ class CurlSession final : public platform::UrlSession,
       : shared_(std::move(shared)) {}
 
   void start() {
-    // The callback thread keeps the session alive until it is invalidated and drained. It is
-    // recorded under the lock it must take to say it has finished, so it is always found.
-    const std::lock_guard lock(shared_->mutex);
-    ++shared_->liveSessions;
-    std::thread thread([self = shared_from_this()] { self->run(); });
-    const auto id = thread.get_id();
-    shared_->threads.emplace(id, std::move(thread));
+    {
+      const std::lock_guard lock(shared_->mutex);
+      ++shared_->liveSessions;
+    }
+    // The callback queue keeps the session alive until it is invalidated and drained.
+    shared_->threads.run([self = shared_from_this()] { self->run(); });
   }
 
   std::shared_ptr<platform::DataTask> dataTask(platform::UrlRequest request,
@@ -222,7 +202,6 @@ class CurlSession final : public platform::UrlSession,
     }
     const std::lock_guard lock(shared_->mutex);
     --shared_->liveSessions;
-    shared_->finished.push_back(std::this_thread::get_id());
     shared_->changed.notify_all();
   }
 
@@ -359,7 +338,7 @@ CurlSessionFactory::~CurlSessionFactory() {
     std::unique_lock lock(shared_->mutex);
     shared_->changed.wait(lock, [this] { return shared_->liveSessions == 0; });
   }
-  shared_->reap();
+  shared_->threads.stop();
 }
 
 platform::SessionConfiguration CurlSessionFactory::defaultSessionConfiguration() {
@@ -368,7 +347,6 @@ platform::SessionConfiguration CurlSessionFactory::defaultSessionConfiguration()
 
 std::shared_ptr<platform::UrlSession> CurlSessionFactory::sessionWithConfiguration(
     const platform::SessionConfiguration& /*configuration*/) {
-  shared_->reap();
   // libcurl keeps no cache, so both cache settings hold whatever their values.
   auto session = std::make_shared<CurlSession>(shared_);
   session->start();
