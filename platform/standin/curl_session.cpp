@@ -94,10 +94,10 @@ void globalInit() {
   static std::once_flag once;
   std::call_once(once, [] {
     curl_global_init(CURL_GLOBAL_DEFAULT);
-    // Each poll's buffers are freed on a session thread that then ends. glibc's adaptive
-    // defaults hand that memory back to the system after every poll and fault it in again on the
-    // next, which costs more CPU than the rest of the poll's memory work. Kept, as the platform's
-    // allocator keeps freed memory for reuse, the footprint stays what one poll needs.
+    // Every poll allocates and frees a few hundred kilobytes, the body above all. glibc's
+    // adaptive thresholds hand that memory back to the system after each poll and fault it in
+    // again on the next, which costs more CPU than the rest of the poll's memory work. Kept for
+    // reuse, as the platform's allocator keeps it, the footprint stays what one poll needs.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
     mallopt(M_TRIM_THRESHOLD, 16 << 20);
   });
