@@ -99,7 +99,7 @@ void globalInit() {
     // again on the next, which costs more CPU than the rest of the poll's memory work. Kept for
     // reuse, as the platform's allocator keeps it, the footprint stays what one poll needs.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    mallopt(M_TRIM_THRESHOLD, 16 << 20);
+    mallopt(M_TRIM_THRESHOLD, 4 << 20);
   });
 }
 
