@@ -76,7 +76,7 @@ void report(const std::string& figure, const Samples& ours, const std::string& y
     verdict = text;
     if (ratio > aim) ++missedAims;
   }
-  std::printf("%-34s %9.3f %9.3f %s | %-26s %9.3f %9.3f | ratio %5.2f (min %5.2f)%s\n",
+  std::printf("%-36s %9.3f %9.3f %s | %-26s %9.3f %9.3f | ratio %5.2f (min %5.2f)%s\n",
               figure.c_str(), minOf(ours) / scale, medianOf(ours) / scale, unit, yardstick.c_str(),
               minOf(yard) / scale, medianOf(yard) / scale, ratio, minOf(ours) / minOf(yard),
               verdict.c_str());
@@ -513,10 +513,10 @@ void polls(const std::string& label, const fs::path& caFile, int port) {
   if (node) {
     report(poll + ", wall", ours.wall, "Node.js", nodeSide.wall, 1e6, "ms", 0.5);
     report(poll + ", CPU", ours.cpu, "Node.js", nodeSide.cpu, 1e6, "ms", 0.5);
-    std::printf("%-34s %9.0f kB peak RSS (VmHWM) of the Node.js poller\n", "",
+    std::printf("%-36s %9.0f kB peak RSS (VmHWM) of the Node.js poller\n", "",
                 node->status("VmHWM"));
   } else {
-    std::printf("%-34s skipped: node is not installed\n", (poll + " vs Node.js").c_str());
+    std::printf("%-36s skipped: node is not installed\n", (poll + " vs Node.js").c_str());
   }
   report(poll + ", CPU", ours.cpu, "libcurl, kept handle", kept.cpu, 1e6, "ms", 1.5);
   report(poll + ", wall", ours.wall, "libcurl, kept handle", kept.wall, 1e6, "ms");
@@ -587,7 +587,7 @@ int main() {
     return 1;
   }
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  std::printf("%-34s %9s %9s    | %-26s %9s %9s |\n", "figure", "min", "median", "yardstick", "min",
+  std::printf("%-36s %9s %9s    | %-26s %9s %9s |\n", "figure", "min", "median", "yardstick", "min",
               "median");
   throttledValidation();
   countFromBody(50);
