@@ -1,33 +1,39 @@
-// Speed, memory and leak figures, each beside its yardstick measured in the same run.
+// Speed and memory figures, each beside its yardstick. The two sides of a figure are measured in
+// the same run, interleaved, over several rounds; the minimum and the median of each are printed
+// with their ratio, so a noisy machine moves both sides alike.
 
-#include <benchmark/benchmark.h>
+#include <curl/curl.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <simdjson.h>
 #include <spawn.h>
-#include <sys/resource.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "extension/PollNotifications.hpp"
 #include "extension/RefreshBadge.hpp"
 #include "extension/SafariExtensionHandler.hpp"
 #include "platform/standin/clock.hpp"
+#include "platform/standin/json.hpp"
+#include "platform/standin/keychain.hpp"
 #include "platform/standin/threads.hpp"
 #include "platform/standin/url.hpp"
 #include "platform/standin/url_session.hpp"
 #include "platform/standin/user_defaults.hpp"
-#include "platform/standin/keychain.hpp"
-#include "platform/standin/json.hpp"
 #include "shared/SettingsStore.hpp"
 #include "standin/github_server.hpp"
 
@@ -36,28 +42,139 @@ extern char** environ;
 namespace tidingsbell {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+using Samples = std::vector<double>;
 
-// Mean nanoseconds of `f` over enough runs to last about `budget`.
-template <typename F>
-double meanNanoseconds(F&& f, std::chrono::milliseconds budget = std::chrono::milliseconds(300)) {
-  const auto start = Clock::now();
-  std::size_t runs = 0;
-  while (Clock::now() - start < budget) {
-    for (int i = 0; i < 64; ++i) f();
-    runs += 64;
-  }
-  return std::chrono::duration<double, std::nano>(Clock::now() - start).count() /
-         static_cast<double>(runs);
+double wallNs() {
+  return std::chrono::duration<double, std::nano>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
-std::filesystem::path scratch() {
-  static const std::filesystem::path folder = [] {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tidingsbell-bench-XXXXXX").string();
-    return std::filesystem::path(::mkdtemp(pattern.data()));
+double cpuNs() {  // the whole process: every session thread's work counts
+  timespec now{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+double minOf(const Samples& s) {
+  return *std::min_element(s.begin(), s.end());
+}
+double medianOf(Samples s) {
+  std::nth_element(s.begin(), s.begin() + static_cast<long>(s.size() / 2), s.end());
+  return s[s.size() / 2];
+}
+
+int missedAims = 0;
+
+// One line: our min and median, the yardstick's, the ratio of the medians and of the minima.
+void report(const std::string& figure, const Samples& ours, const std::string& yardstick,
+            const Samples& yard, double scale, const char* unit, double aim = 0) {
+  const double ratio = medianOf(ours) / medianOf(yard);
+  std::string verdict;
+  if (aim > 0) {
+    char text[32];
+    std::snprintf(text, sizeof text, " aim<=%.2g %s", aim, ratio <= aim ? "met" : "MISSED");
+    verdict = text;
+    if (ratio > aim) ++missedAims;
+  }
+  std::printf("%-36s %9.3f %9.3f %s | %-26s %9.3f %9.3f | ratio %5.2f (min %5.2f)%s\n",
+              figure.c_str(), minOf(ours) / scale, medianOf(ours) / scale, unit, yardstick.c_str(),
+              minOf(yard) / scale, medianOf(yard) / scale, ratio, minOf(ours) / minOf(yard),
+              verdict.c_str());
+  std::fflush(stdout);
+}
+
+fs::path scratch() {
+  static const fs::path folder = [] {
+    std::string pattern = (fs::temp_directory_path() / "tidingsbell-bench-XXXXXX").string();
+    return fs::path(::mkdtemp(pattern.data()));
   }();
   return folder;
+}
+
+// A notification as GitHub sends it: the whole repository object with its forty-odd URLs.
+std::string githubNotification(int index) {
+  static const char* const kRepositoryUrls[][2] = {{"forks", ""},
+                                                   {"keys", "{/key_id}"},
+                                                   {"collaborators", "{/collaborator}"},
+                                                   {"teams", ""},
+                                                   {"hooks", ""},
+                                                   {"issue_events", "{/number}"},
+                                                   {"events", ""},
+                                                   {"assignees", "{/user}"},
+                                                   {"branches", "{/branch}"},
+                                                   {"tags", ""},
+                                                   {"blobs", "{/sha}"},
+                                                   {"git_tags", "{/sha}"},
+                                                   {"git_refs", "{/sha}"},
+                                                   {"trees", "{/sha}"},
+                                                   {"statuses", "{/sha}"},
+                                                   {"languages", ""},
+                                                   {"stargazers", ""},
+                                                   {"contributors", ""},
+                                                   {"subscribers", ""},
+                                                   {"subscription", ""},
+                                                   {"commits", "{/sha}"},
+                                                   {"git_commits", "{/sha}"},
+                                                   {"comments", "{/number}"},
+                                                   {"issue_comment", "{/number}"},
+                                                   {"contents", "{+path}"},
+                                                   {"compare", "{base}...{head}"},
+                                                   {"merges", ""},
+                                                   {"archive", "{archive_format}{/ref}"},
+                                                   {"downloads", ""},
+                                                   {"issues", "{/number}"},
+                                                   {"pulls", "{/number}"},
+                                                   {"milestones", "{/number}"},
+                                                   {"notifications", "{?since,all,participating}"},
+                                                   {"labels", "{/name}"},
+                                                   {"releases", "{/id}"},
+                                                   {"deployments", ""}};
+  static const char* const kOwnerUrls[][2] = {
+      {"followers", ""},       {"following", "{/other_user}"},
+      {"gists", "{/gist_id}"}, {"starred", "{/owner}{/repo}"},
+      {"subscriptions", ""},   {"organizations", ""},
+      {"repos", ""},           {"events", "{/privacy}"},
+      {"received_events", ""}};
+  const std::string owner = index % 2 == 0 ? "octo-org" : "marblequail";
+  const std::string name = "repository-" + std::to_string(index % 7);
+  const std::string api = "https://api.github.com";
+  const std::string repo = api + "/repos/" + owner + "/" + name;
+  const std::string user = api + "/users/" + owner;
+  const std::string id = std::to_string(2300000000 + index);
+  std::string text =
+      "{\"id\":\"" + id + "\",\"unread\":" + (index % 3 ? "true" : "false") +
+      ",\"reason\":\"subscribed\",\"updated_at\":\"2026-11-30T12:00:00Z\"," +
+      "\"last_read_at\":null,\"subject\":{\"title\":\"Refresh the badge number " + id +
+      " \\u2014 again\",\"url\":\"" + repo + "/issues/" + id + "\",\"latest_comment_url\":\"" +
+      repo + "/issues/comments/" + id +
+      "\",\"type\":\"Issue\"},\"repository\":{\"id\":" + std::to_string(1296269 + index) +
+      ",\"node_id\":\"MDEwOlJlcG9zaXRvcnkxMjk2MjY5\",\"name\":\"" + name + "\",\"full_name\":\"" +
+      owner + "/" + name + "\",\"private\":false," + "\"owner\":{\"login\":\"" + owner +
+      "\",\"id\":583231,\"node_id\":\"MDQ6VXNlcjU4MzIzMQ==\",\"avatar_url\":"
+      "\"https://avatars.githubusercontent.com/u/583231?v=4\",\"gravatar_id\":\"\","
+      "\"url\":\"" +
+      user + "\",\"html_url\":\"https://github.com/" + owner + "\"";
+  for (const auto& [key, tail] : kOwnerUrls) {
+    text += std::string(",\"") + key + "_url\":\"" + user + "/" + key + tail + "\"";
+  }
+  text += ",\"type\":\"Organization\",\"site_admin\":false},\"html_url\":\"https://github.com/" +
+          owner + "/" + name +
+          "\",\"description\":\"The badge that tells you what waits.\",\"fork\":false,\"url\":\"" +
+          repo + "\"";
+  for (const auto& [key, tail] : kRepositoryUrls) {
+    text += std::string(",\"") + key + "_url\":\"" + repo + "/" + key + tail + "\"";
+  }
+  text += "},\"url\":\"" + api + "/notifications/threads/" + id + "\",\"subscription_url\":\"" +
+          api + "/notifications/threads/" + id + "/subscription\"}";
+  return text;
+}
+
+std::string githubBody(int count) {
+  std::string body = "[";
+  for (int i = 0; i < count; ++i) body += (i ? "," : "") + githubNotification(i);
+  return body + "]";
 }
 
 class NullOutput final : public platform::StandardOutput, public platform::SystemLog {
@@ -99,7 +216,7 @@ struct Stack {
   ExtensionPlatform platform{keychain, defaults, clock, urls,      sessions,
                              json,     out,      out,   workspace, mainThread};
 
-  // One validation through a fresh handler, to its badge.
+  // One validation past the throttle through a fresh handler, to its badge.
   std::string validate() {
     clock.advance(platform::Seconds(61));
     std::string badge = "<none>";
@@ -114,213 +231,376 @@ struct Stack {
   }
 };
 
-// A throttled validation on the stand-ins: one defaults read (a stat() while the file is
-// unchanged), one calendar step, one comparison. Yardstick: one stat() of the defaults file.
-void ThrottledValidation(benchmark::State& state) {
+// A child process with its standard input and output on pipes.
+struct Child {
+  pid_t pid = -1;
+  FILE* in = nullptr;
+  FILE* out = nullptr;
+
+  explicit Child(const std::vector<std::string>& argv) {
+    int down[2], up[2];
+    if (::pipe2(down, O_CLOEXEC) != 0 || ::pipe2(up, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, down[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, up[1], 1);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(down[0]);
+    ::close(up[1]);
+    in = ::fdopen(down[1], "w");
+    out = ::fdopen(up[0], "r");
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child() {
+    if (in != nullptr) std::fclose(in);
+    if (out != nullptr) std::fclose(out);
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
+  }
+
+  std::string ask(const std::string& lines, const std::string& until = "") {
+    std::fputs(lines.c_str(), in);
+    std::fflush(in);
+    char line[512];
+    while (std::fgets(line, sizeof line, out) != nullptr) {
+      if (until.empty() || std::string(line).starts_with(until)) return line;
+    }
+    return {};
+  }
+
+  // A field of /proc/PID/status in kB ("VmHWM", "VmRSS") or a count ("Threads").
+  [[nodiscard]] double status(const std::string& field) const {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/status");
+    std::string name;
+    double value = -1;
+    while (file >> name) {
+      if (name == field + ":") {
+        file >> value;
+        break;
+      }
+      file.ignore(1 << 10, '\n');
+    }
+    return value;
+  }
+  [[nodiscard]] double descriptors() const {
+    const auto folder = "/proc/" + std::to_string(pid) + "/fd";
+    return static_cast<double>(std::distance(fs::directory_iterator(folder), {}));
+  }
+};
+
+std::size_t collect(char* data, std::size_t size, std::size_t count, void* user) {
+  static_cast<std::string*>(user)->append(data, size * count);
+  return size * count;
+}
+
+// The libcurl yardstick: the same request, then simdjson's DOM count of the body.
+struct CurlPoll {
+  std::string caFile;
+  int port;
+  curl_slist* headers = curl_slist_append(nullptr, "Authorization: Bearer bench-token");
+  curl_slist* connectTo = nullptr;
+  simdjson::dom::parser parser;
+  std::string body;
+
+  CurlPoll(std::string ca, int serverPort) : caFile(std::move(ca)), port(serverPort) {
+    const auto entry = "api.github.com:443:127.0.0.1:" + std::to_string(port);
+    connectTo = curl_slist_append(nullptr, entry.c_str());
+  }
+  CurlPoll(const CurlPoll&) = delete;
+  CurlPoll& operator=(const CurlPoll&) = delete;
+  ~CurlPoll() {
+    curl_easy_cleanup(keptHandle);
+    curl_slist_free_all(headers);
+    curl_slist_free_all(connectTo);
+  }
+
+  void configure(CURL* curl) {
+    curl_easy_setopt(curl, CURLOPT_URL, "https://api.github.com/notifications");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "libcurl-yardstick");
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);  // lets libcurl keep its CA cache
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  }
+
+  std::size_t perform(CURL* curl) {
+    body.clear();
+    if (curl_easy_perform(curl) != CURLE_OK) return 0;
+    simdjson::dom::array array;
+    if (parser.parse(body).get_array().get(array) != simdjson::SUCCESS) return 0;
+    return array.size();
+  }
+
+  std::size_t fresh() {
+    CURL* curl = curl_easy_init();
+    configure(curl);
+    const std::size_t count = perform(curl);
+    curl_easy_cleanup(curl);
+    return count;
+  }
+
+  // One handle kept, a new connection each poll and no TLS session resumption: every poll
+  // makes the full handshake, as a new session of ours does.
+  std::size_t kept() {
+    if (keptHandle == nullptr) {
+      keptHandle = curl_easy_init();
+      configure(keptHandle);
+      curl_easy_setopt(keptHandle, CURLOPT_FRESH_CONNECT, 1L);
+      curl_easy_setopt(keptHandle, CURLOPT_FORBID_REUSE, 1L);
+      curl_easy_setopt(keptHandle, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    }
+    return perform(keptHandle);
+  }
+  CURL* keptHandle = nullptr;
+};
+
+// The stand-in GitHub in a process of its own, so that its work is not counted as ours. Call it
+// before this process starts any thread.
+struct ServerProcess {
+  pid_t pid = -1;
+  int port = -1;
+
+  ServerProcess(const standin::CertificatePaths& certificates, const std::string& body) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    pid = ::fork();
+    if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      standin::GithubServer server{standin::GithubServerOptions{
+          .certificates = certificates, .status = 200, .body = body, .keepRequests = false}};
+      const int bound = server.start();
+      (void)!::write(ready[1], &bound, sizeof bound);
+      for (;;) ::pause();
+    }
+    ::close(ready[1]);
+    (void)!::read(ready[0], &port, sizeof port);
+    ::close(ready[0]);
+  }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+  ~ServerProcess() {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+  }
+};
+
+// A throttled validation: one defaults read (a stat() while the file is unchanged), one calendar
+// step, one comparison. Yardstick: one stat() of the same file.
+void throttledValidation() {
   Stack stack(standin::CurlSessionOptions{}, "throttle");
   stack.defaults.setObject(stack.clock.now(), kLastCheckKey);
-  const auto& file = stack.defaults.path();
   const ExtensionPlatform& platform = stack.platform;
-  int polls = 0;
-  auto validate = [&] { refreshBadge(platform, [&polls](bool, std::string) { ++polls; }); };
-  for (auto _ : state) validate();
-  struct stat info {};
-  const double statNs =
-      meanNanoseconds([&] { benchmark::DoNotOptimize(::stat(file.c_str(), &info)); });
-  const double validationNs = meanNanoseconds(validate);
-  stack.sessions.waitIdle();
-  if (polls != 0) state.SkipWithError("a throttled validation polled");
-  state.counters["validation_ns"] = validationNs;
-  state.counters["stat_ns"] = statNs;
-  state.counters["ratio_to_stat(aim<=2)"] = validationNs / statNs;
+  // A validation that got past the throttle would have written a new "last-check".
+  const auto lastCheck = stack.defaults.objectForKey(kLastCheckKey);
+  const char* file = stack.defaults.path().c_str();
+  constexpr int kCalls = 5000;
+  Samples ours, yard;
+  for (int round = 0; round < 21; ++round) {
+    double start = wallNs();
+    for (int i = 0; i < kCalls; ++i) refreshBadge(platform, {});
+    ours.push_back((wallNs() - start) / kCalls);
+    struct stat info {};
+    start = wallNs();
+    for (int i = 0; i < kCalls; ++i) ::stat(file, &info);
+    yard.push_back((wallNs() - start) / kCalls);
+  }
+  if (stack.defaults.objectForKey(kLastCheckKey) != lastCheck) {
+    std::printf("a throttled validation polled\n");
+  }
+  report("throttled validation", ours, "one stat()", yard, 1e3, "us", 1.2);
 }
-BENCHMARK(ThrottledValidation);
 
-// Badge text from a body against simdjson's own DOM parse of the same bytes.
-void BadgeFromBody(benchmark::State& state) {
-  const int count = static_cast<int>(state.range(0));
-  const std::string text = standin::notificationsPage(count, 1, count);
-  platform::Bytes body(text.begin(), text.end());
-  body.reserve(body.size() + simdjson::SIMDJSON_PADDING);  // as the session delivers it
+// The count of a body on a thread that has never parsed before, the worst a poll's completion
+// meets, against simdjson's own DOM parse and count of the same bytes with a parser kept warm. The
+// body is made once, padded as the session delivers it; nothing is copied inside the timed calls.
+void countFromBody(int notifications) {
+  const std::string text = githubBody(notifications);
+  std::optional<platform::Bytes> body(std::in_place, text.begin(), text.end());
+  body->reserve(body->size() + simdjson::SIMDJSON_PADDING);
+  const simdjson::padded_string padded(text);
   standin::SimdjsonReader json;
   NullOutput out;
   std::string badge;
   const ValidationHandler handler = [&badge](bool, std::string t) { badge = std::move(t); };
-  auto ours = [&] {
-    handleNotificationsResponse(json, out, handler, body, platform::UrlResponse{200}, std::nullopt);
-  };
-
-  for (auto _ : state) ours();
+  const std::optional<platform::UrlResponse> response = platform::UrlResponse{200};
   simdjson::dom::parser parser;
-  const simdjson::padded_string padded(text);
-  const double simdjsonNs = meanNanoseconds([&] {
-    simdjson::dom::element root;
-    benchmark::DoNotOptimize(parser.parse(padded).get(root));
-  });
-  const double oursNs = meanNanoseconds(ours);
-  if (badge != std::to_string(count)) state.SkipWithError("wrong badge");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(text.size()));
-  state.counters["body_bytes"] = static_cast<double>(text.size());
-  state.counters["ours_MB/s"] = static_cast<double>(text.size()) / oursNs * 1e3;
-  state.counters["simdjson_MB/s"] = static_cast<double>(text.size()) / simdjsonNs * 1e3;
-  state.counters["ratio_to_simdjson(aim<=1.5)"] = oursNs / simdjsonNs;
-}
-BENCHMARK(BadgeFromBody)->Arg(50)->Arg(1234);
-
-// The stand-in GitHub in this process, and the settings the session needs to reach it.
-struct LoopbackGithub {
-  std::filesystem::path certs = scratch() / "certs";
-  standin::GithubServer server{standin::GithubServerOptions{
-      .certificates = standin::ensureCertificates(certs, {"api.github.com", "github.com"}),
-      .token = "bench-token",
-      .count = 42,
-      .keepRequests = false}};  // only the extension's memory counts
-  int port = server.start();
-
-  [[nodiscard]] standin::CurlSessionOptions sessionOptions() const {
-    standin::CurlSessionOptions options;
-    options.userAgent = standin::defaultUserAgent();
-    options.connectTo = {"api.github.com:443:127.0.0.1:" + std::to_string(port)};
-    options.extraCaFile = (certs / "ca.pem").string();
-    return options;
-  }
-};
-
-int spawnAndWait(const std::vector<std::string>& argv, rusage* usage = nullptr) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return -1;
-  int status = 0;
-  rusage own{};
-  ::wait4(pid, &status, 0, usage != nullptr ? usage : &own);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// One validation to its badge over HTTPS on loopback, against the curl program fetching the
-// same URL with the same headers once.
-void ValidationToBadge(benchmark::State& state) {
-  LoopbackGithub github;
-  Stack stack(github.sessionOptions(), "to-badge");
-  for (auto _ : state) {
-    if (stack.validate() != "42") state.SkipWithError("wrong badge");
-  }
-  const double oursNs = meanNanoseconds([&] { stack.validate(); }, std::chrono::milliseconds(500));
-  const std::vector<std::string> curl = {
-      "curl",
-      "-sS",
-      "-o",
-      "/dev/null",
-      "--compressed",
-      "--connect-to",
-      "api.github.com:443:127.0.0.1:" + std::to_string(github.port),
-      "--cacert",
-      (github.certs / "ca.pem").string(),
-      "-H",
-      "Authorization: Bearer bench-token",
-      "-A",
-      standin::defaultUserAgent(),
-      "https://api.github.com/notifications"};
-  if (spawnAndWait(curl) != 0) {
-    state.SkipWithError("curl could not fetch the page");
-    return;
-  }
-  const auto start = Clock::now();
-  constexpr int kCurlRuns = 20;
-  for (int i = 0; i < kCurlRuns; ++i) spawnAndWait(curl);
-  const double curlNs =
-      std::chrono::duration<double, std::nano>(Clock::now() - start).count() / kCurlRuns;
-  state.counters["validation_ms"] = oursNs / 1e6;
-  state.counters["curl_ms"] = curlNs / 1e6;
-  state.counters["ratio_to_curl"] = oursNs / curlNs;
-}
-BENCHMARK(ValidationToBadge)->Unit(benchmark::kMillisecond)->Iterations(20);
-
-std::size_t entriesIn(const char* folder) {
-  std::size_t n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++n;
-  return n;
-}
-
-double residentKilobytes() {
-  std::ifstream statm("/proc/self/statm");
-  long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / 1024.0;
-}
-
-// 2,000 polls after a warm-up of 100: threads, descriptors and memory must come back. Then the
-// peak resident memory of tidingsbell-safari doing the same.
-void ThousandsOfPolls(benchmark::State& state) {
-  LoopbackGithub github;
-  Stack stack(github.sessionOptions(), "polls");
-  for (int i = 0; i < 100; ++i) stack.validate();
-  // Sessions end their threads just after their last completion returns.
-  auto settle = [&] {
-    for (int i = 0; i < 500 && stack.sessions.liveSessions() != 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::size_t domCount = 0;
+  auto onFreshThread = [](const std::function<void()>& work) {
+    double elapsed = 0;
+    std::thread([&] {
+      const double start = wallNs();
+      work();
+      elapsed = wallNs() - start;
+    }).join();
+    return elapsed;
   };
-  settle();
-  const std::size_t threads = entriesIn("/proc/self/task");
-  const std::size_t descriptors = entriesIn("/proc/self/fd");
-  const double resident = residentKilobytes();
-  int wrong = 0;
-  double halfway = 0;
-  for (auto _ : state) {
-    for (int i = 0; i < 2000; ++i) {
-      wrong += stack.validate() == "42" ? 0 : 1;
-      if (i == 999) {
-        settle();
-        halfway = residentKilobytes();
+  Samples ours, yard;
+  for (int round = 0; round < 41; ++round) {
+    ours.push_back(onFreshThread(
+        [&] { handleNotificationsResponse(json, out, handler, body, response, std::nullopt); }));
+    yard.push_back(onFreshThread([&] {
+      simdjson::dom::array array;
+      if (parser.parse(padded).get_array().get(array) == simdjson::SUCCESS) {
+        domCount = array.size();
       }
+    }));
+  }
+  if (badge != std::to_string(notifications) || domCount != std::size_t(notifications)) {
+    std::printf("wrong count\n");
+  }
+  report("count, " + std::to_string(notifications) + " notifications (" +
+             std::to_string(text.size() / 1024) + " kB)",
+         ours, "simdjson DOM parse", yard, 1e3, "us", 1.1);
+}
+
+// Polls over HTTPS on loopback, a new connection each, interleaved poll by poll with the
+// yardsticks doing the same poll.
+void polls(const std::string& label, const fs::path& caFile, int port) {
+  standin::CurlSessionOptions options;
+  options.connectTo = {"api.github.com:443:127.0.0.1:" + std::to_string(port)};
+  options.extraCaFile = caFile.string();
+  static int stacks = 0;
+  Stack stack(options, "poll-" + std::to_string(++stacks));
+  CurlPoll curl(caFile.string(), port);
+  const bool haveNode = std::system("node --version >/dev/null 2>&1") == 0;
+  std::unique_ptr<Child> node;
+  if (haveNode) {
+    node = std::make_unique<Child>(
+        std::vector<std::string>{"node", TIDINGSBELL_BENCH_DIR "/poll.mjs", std::to_string(port),
+                                 caFile.string(), "bench-token"});
+  }
+  struct Side {
+    Samples wall, cpu;
+  } ours, nodeSide, fresh, kept;
+  int wrong = 0;
+  auto measure = [&](Side& side, const std::function<bool()>& poll) {
+    const double wall = wallNs(), cpu = cpuNs();
+    wrong += poll() ? 0 : 1;
+    side.cpu.push_back(cpuNs() - cpu);
+    side.wall.push_back(wallNs() - wall);
+  };
+  auto nodePoll = [&](bool keep) {
+    double wall = 0, cpu = 0, count = 0;
+    std::sscanf(node->ask("\n").c_str(), "%lf %lf %lf", &wall, &cpu, &count);
+    if (keep) {
+      nodeSide.wall.push_back(wall);
+      nodeSide.cpu.push_back(cpu);
+    }
+    wrong += count == 50 ? 0 : 1;
+  };
+  for (int i = 0; i < 5; ++i) {  // warm-up: every process and cache at its steady state
+    stack.validate();
+    curl.fresh();
+    curl.kept();
+    if (node) nodePoll(false);
+  }
+  wrong = 0;
+  for (int round = 0; round < 8; ++round) {
+    for (int i = 0; i < 6; ++i) {
+      measure(ours, [&] { return stack.validate() == "50"; });
+      if (node) nodePoll(true);
+      measure(fresh, [&] { return curl.fresh() == 50; });
+      measure(kept, [&] { return curl.kept() == 50; });
     }
   }
-  settle();
-  state.counters["wrong_badges"] = wrong;
-  state.counters["threads_delta"] =
-      static_cast<double>(entriesIn("/proc/self/task")) - static_cast<double>(threads);
-  state.counters["fds_delta"] =
-      static_cast<double>(entriesIn("/proc/self/fd")) - static_cast<double>(descriptors);
-  state.counters["rss_growth_kB(aim<1024)"] = residentKilobytes() - resident;
-  // A leak keeps growing; a heap that settles grows in the first half alone.
-  state.counters["rss_growth_2nd_half_kB"] = residentKilobytes() - halfway;
-
-  // The program itself, driven the same way.
-  const auto commands = scratch() / "safari-commands.txt";
-  {
-    std::ofstream out(commands);
-    for (int i = 0; i < 2100; ++i) out << "advance 61\nvalidate\nwait\n";
+  if (wrong != 0) std::printf("%d polls gave a wrong count\n", wrong);
+  const std::string poll = "poll, " + label;
+  if (node) {
+    report(poll + ", wall", ours.wall, "Node.js", nodeSide.wall, 1e6, "ms", 0.5);
+    report(poll + ", CPU", ours.cpu, "Node.js", nodeSide.cpu, 1e6, "ms", 0.5);
+    std::printf("%-36s %9.0f kB peak RSS (VmHWM) of the Node.js poller\n", "",
+                node->status("VmHWM"));
+  } else {
+    std::printf("%-36s skipped: node is not installed\n", (poll + " vs Node.js").c_str());
   }
-  const char* build = std::getenv("TIDINGSBELL_BUILD_DIR");
-  const std::string safari =
-      std::string(build != nullptr ? build : "build/default") + "/standin/tidingsbell-safari";
+  report(poll + ", CPU", ours.cpu, "libcurl, kept handle", kept.cpu, 1e6, "ms", 1.5);
+  report(poll + ", wall", ours.wall, "libcurl, kept handle", kept.wall, 1e6, "ms");
+  report(poll + ", CPU", ours.cpu, "libcurl, fresh handle", fresh.cpu, 1e6, "ms");
+  report(poll + ", wall", ours.wall, "libcurl, fresh handle", fresh.wall, 1e6, "ms");
+}
+
+// tidingsbell-safari itself over 2,000 polls after 100 to warm up: its threads, descriptors and
+// resident memory must come back, and its peak resident memory is read from its own /proc entry.
+void safariOverThousandsOfPolls(const fs::path& caFile, int port) {
   ::setenv("XDG_DATA_HOME", (scratch() / "safari-home").c_str(), 1);
   {
     standin::FileKeychain keychain;
     SettingsStore(keychain).saveToken("bench-token");
   }
-  ::setenv("TIDINGSBELL_STANDIN_CONNECT_TO", github.sessionOptions().connectTo[0].c_str(), 1);
-  ::setenv("TIDINGSBELL_STANDIN_CA_FILE", (github.certs / "ca.pem").c_str(), 1);
-  rusage usage{};
-  if (spawnAndWait({"sh", "-c", "exec \"$0\" < \"$1\"", safari, commands.string()}, &usage) == 0) {
-    state.counters["safari_peak_rss_kB"] = static_cast<double>(usage.ru_maxrss);
-  } else {
-    state.counters["safari_peak_rss_kB"] =
-        -1;  // the program was not found: set TIDINGSBELL_BUILD_DIR
+  const std::string connectTo = "api.github.com:443:127.0.0.1:" + std::to_string(port);
+  ::setenv("TIDINGSBELL_STANDIN_CONNECT_TO", connectTo.c_str(), 1);
+  ::setenv("TIDINGSBELL_STANDIN_CA_FILE", caFile.c_str(), 1);
+  Child safari({TIDINGSBELL_SAFARI});
+  int wrong = 0;
+  auto pollOnce = [&] {
+    std::fputs("advance 61\nvalidate\n", safari.in);
+    wrong += safari.ask("", "badge ") == "badge enabled=true text=\"50\"\n" ? 0 : 1;
+    safari.ask("wait\n", "idle");
+  };
+  // Threads, descriptors and resident kB, once the last session's queue has ended.
+  auto sample = [&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return std::vector<double>{safari.status("Threads"), safari.descriptors(),
+                               safari.status("VmRSS")};
+  };
+  for (int i = 0; i < 100; ++i) pollOnce();
+  const auto start = sample();
+  std::vector<double> halfway;
+  for (int i = 0; i < 2000; ++i) {
+    pollOnce();
+    if (i == 999) halfway = sample();
   }
+  const auto end = sample();
+  // A leak keeps growing; a pool or a heap that settles grows in the first half alone.
+  std::printf("tidingsbell-safari over 2,000 polls: %d wrong badges; growth (second half):", wrong);
+  const char* const names[] = {"threads", "descriptors", "resident kB"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    std::printf(" %s %+g (%+g)", names[i], end[i] - start[i], end[i] - halfway[i]);
+  }
+  std::printf("\n");
+  std::printf("tidingsbell-safari peak RSS (VmHWM): %g kB\n", safari.status("VmHWM"));
+  safari.ask("quit\n");
 }
-BENCHMARK(ThousandsOfPolls)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 }  // namespace tidingsbell
 
-BENCHMARK_MAIN();
+int main() {
+  using namespace tidingsbell;
+  const fs::path certs = scratch() / "certs";
+  const auto certificates = standin::ensureCertificates(certs, {"api.github.com", "github.com"});
+  // A trust store the size of the system's, with the stand-in's authority in it.
+  const fs::path bundle = certs / "bundle.pem";
+  {
+    std::ofstream out(bundle);
+    out << std::ifstream("/etc/ssl/certs/ca-certificates.crt").rdbuf()
+        << std::ifstream(certificates.caCertificate).rdbuf();
+  }
+  const ServerProcess server(certificates, githubBody(50));
+  if (server.port <= 0) {
+    std::fprintf(stderr, "the stand-in GitHub did not start\n");
+    return 1;
+  }
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  std::printf("%-36s %9s %9s    | %-26s %9s %9s |\n", "figure", "min", "median", "yardstick", "min",
+              "median");
+  throttledValidation();
+  countFromBody(50);
+  countFromBody(1234);
+  polls("stand-in's CA", certificates.caCertificate, server.port);
+  polls("system-sized CA bundle", bundle, server.port);
+  safariOverThousandsOfPolls(certificates.caCertificate, server.port);
+  std::printf("%d aims missed\n", missedAims);
+  std::error_code ignored;
+  fs::remove_all(scratch(), ignored);
+  return 0;
+}

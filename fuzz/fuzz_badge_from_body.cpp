@@ -28,7 +28,7 @@ bool isBadgeText(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  tidingsbell::standin::SimdjsonReader json;
+  static tidingsbell::standin::SimdjsonReader json;  // its parser kept warm, as in the product
   DiscardOutput out;
   int calls = 0;
   bool wellFormed = true;

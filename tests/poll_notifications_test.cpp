@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "extension/PollNotifications.hpp"
 #include "extension/SafariExtensionHandler.hpp"
+#include "platform/standin/callback_threads.hpp"
 #include "platform/standin/url_session.hpp"
 #include "standin/github_server.hpp"
 #include "tests/fakes.hpp"
@@ -97,6 +104,38 @@ TEST_F(HandleResponse, BodiesThatAreNotJsonWithAnArrayOrObjectOnTopReportAParseE
   }
 }
 
+// The reader keeps its parser from one poll's thread to the next; what a large answer leaves in
+// its buffers must never decide a later, shorter one.
+TEST_F(HandleResponse, TheKeptParserJudgesEachBodyAloneAcrossThreadsAndOverlappingPolls) {
+  std::string large = "[";
+  for (int i = 0; i < 3000; ++i) large += "{\"n\":" + std::to_string(i) + "},";
+  large.back() = ']';
+  const std::vector<std::pair<std::string, std::string>> sequence = {
+      {large, "3000"}, {"[{}]", "1"},   {large.substr(0, large.size() - 1), ""},
+      {"[{},", ""},    {large, "3000"}, {"[{\"a\":1}]   ", "1"}};
+  for (const auto& entry : sequence) {
+    std::thread([&] {
+      EXPECT_EQ(badge(bytes(entry.first)), entry.second) << entry.first.substr(0, 20);
+    }).join();
+  }
+  // Polls that overlap each get a parser of their own.
+  std::vector<std::thread> polls;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    polls.emplace_back([&, t] {
+      const platform::Bytes mine = bytes(t % 2 == 0 ? large : "[{},{}]");
+      const std::size_t count = t % 2 == 0 ? 3000 : 2;
+      for (int i = 0; i < 50; ++i) {
+        const auto summary = json.summarize(mine);
+        const auto* array = std::get_if<platform::JsonArraySummary>(&summary);
+        if (array == nullptr || array->elementCount != count) ++wrong;
+      }
+    });
+  }
+  for (auto& thread : polls) thread.join();
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST_F(HandleResponse, TransportErrorsAndErrorStatusesClearTheBadgeAndSayWhy) {
   EXPECT_EQ(
       badge(bytes("[{}]"), 200, platform::UrlError{"Error Domain=NSURLErrorDomain Code=-1009"}),
@@ -113,6 +152,51 @@ TEST_F(HandleResponse, TransportErrorsAndErrorStatusesClearTheBadgeAndSayWhy) {
   EXPECT_EQ(badge(std::nullopt), "");
   EXPECT_EQ(badge(bytes("{\"a\":1,\"b\":2}"), 203), "2");
   EXPECT_EQ(out.text(), "");
+}
+
+// Session queues run on pooled threads: later sessions reuse the threads a burst left behind,
+// and stopping lets work already handed over finish first.
+TEST(CallbackThreads, LaterWorkReusesThreadsAndStopFinishesHandedOverWork) {
+  std::atomic<int> ran{0};
+  std::mutex mutex;
+  std::set<pid_t> burst, later;  // kernel thread ids: a new thread never has a recent one
+  auto waitFor = [&ran](int count) {
+    for (int i = 0; i < 2000 && ran < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  };
+  auto note = [&](std::set<pid_t>& ids) {
+    const std::lock_guard lock(mutex);
+    ids.insert(::gettid());
+    ++ran;
+  };
+  standin::CallbackThreads threads;
+  std::atomic<int> entered{0};
+  for (int i = 0; i < 6; ++i) {
+    threads.run([&] {
+      ++entered;  // six at once, so on six threads
+      for (int wait = 0; wait < 2000 && entered < 6; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      note(burst);
+    });
+  }
+  waitFor(6);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // back to waiting
+  for (int i = 0; i < 20; ++i) {
+    threads.run([&] { note(later); });
+    waitFor(7 + i);
+  }
+  EXPECT_EQ(burst.size(), 6u);
+  EXPECT_TRUE(std::includes(burst.begin(), burst.end(), later.begin(), later.end()));
+  for (int i = 0; i < 5; ++i) {
+    threads.run([&ran] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ++ran;
+    });
+  }
+  threads.stop();
+  EXPECT_EQ(ran, 31);
 }
 
 // The whole exchange through the stand-in session against an HTTPS server on loopback.
@@ -146,6 +230,9 @@ class LoopbackExchange : public ::testing::Test {
   // One poll through the stand-in session; returns once its completion has run.
   std::string poll(standin::CurlSessionOptions options, const std::string& token = "tok") {
     standin::CurlSessionFactory sessions(std::move(options));
+    return poll(sessions, token);
+  }
+  std::string poll(standin::CurlSessionFactory& sessions, const std::string& token = "tok") {
     testing::FakeExtension fake;
     ExtensionPlatform platform{fake.keychain,  fake.defaults,  fake.clock, fake.urls,
                                sessions,       fake.json,      out,        out,
@@ -241,6 +328,102 @@ TEST_F(LoopbackExchange, DeadPortStalledServerAndUntrustedCertificateGiveTranspo
       out.text(),
       "Error Domain=NSURLErrorDomain Code=-1202 \"The certificate for this server is invalid.\"\n");
   EXPECT_TRUE(server->requests().empty());
+}
+
+// The authorities are read once for all sessions, but an extra file that could not be read is
+// looked for again by the next poll rather than failing every poll until the process ends.
+TEST_F(LoopbackExchange, AuthoritiesAreReadOnceButAMissingFileIsLookedForAgain) {
+  const int port = startServer({.count = 3});
+  const auto late = folder_->path() / "late-ca.pem";
+  auto options = sessionOptions(port, /*trusted=*/false);
+  options.extraCaFile = late.string();
+  standin::CurlSessionFactory sessions(options);
+  EXPECT_EQ(poll(sessions), "");
+  EXPECT_EQ(
+      out.text(),
+      "Error Domain=NSURLErrorDomain Code=-1202 \"The certificate for this server is invalid.\"\n");
+  std::filesystem::copy_file(certificates_.caCertificate, late);
+  EXPECT_EQ(poll(sessions), "3");
+  std::filesystem::remove(late);
+  EXPECT_EQ(poll(sessions), "3");  // kept from the first reading
+  EXPECT_EQ(server->requests().size(), 2u);
+}
+
+// A TLS server that keeps each connection open for more requests and offers session resumption,
+// noting for each connection whether its handshake resumed an earlier session.
+class ResumingTlsServer {
+ public:
+  explicit ResumingTlsServer(const standin::CertificatePaths& certificates) {
+    context_ = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_file(context_, certificates.serverCertificate.c_str(),
+                                 SSL_FILETYPE_PEM);
+    SSL_CTX_use_PrivateKey_file(context_, certificates.serverKey.c_str(), SSL_FILETYPE_PEM);
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(listener_, 4);
+    socklen_t length = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ResumingTlsServer(const ResumingTlsServer&) = delete;
+  ResumingTlsServer& operator=(const ResumingTlsServer&) = delete;
+  ~ResumingTlsServer() {
+    ::shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    ::close(listener_);
+    SSL_CTX_free(context_);
+  }
+  [[nodiscard]] int port() const { return port_; }
+  // One entry per connection: whether it resumed a session.
+  std::vector<bool> connections() {
+    const std::lock_guard lock(mutex_);
+    return resumed_;
+  }
+
+ private:
+  void serve() {
+    for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      SSL* ssl = SSL_new(context_);
+      SSL_set_fd(ssl, client);
+      if (SSL_accept(ssl) == 1) {
+        {
+          const std::lock_guard lock(mutex_);
+          resumed_.push_back(SSL_session_reused(ssl) == 1);
+        }
+        std::string request;
+        char buffer[4096];
+        for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) {
+          request.append(buffer, static_cast<std::size_t>(n));
+          if (request.find("\r\n\r\n") == std::string::npos) continue;
+          request.clear();
+          const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n[{}]";
+          SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
+        }
+      }
+      SSL_free(ssl);
+      ::close(client);
+    }
+  }
+
+  SSL_CTX* context_ = nullptr;
+  int listener_ = -1;
+  int port_ = 0;
+  std::mutex mutex_;
+  std::vector<bool> resumed_;
+  std::thread thread_;
+};
+
+// Sessions share the process's trust store and libcurl's set-up, never a connection or a TLS
+// session: each poll connects anew and makes the full handshake, as a new platform session does.
+TEST_F(LoopbackExchange, EveryPollOpensItsOwnConnectionWithAFullHandshake) {
+  ResumingTlsServer resuming(certificates_);
+  standin::CurlSessionFactory sessions(sessionOptions(resuming.port()));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(poll(sessions), "1");
+  EXPECT_EQ(resuming.connections(), (std::vector<bool>{false, false, false}));
 }
 
 TEST_F(LoopbackExchange, SilenceAfterTheHandshakeTimesOutAndAHangUpIsALostConnection) {

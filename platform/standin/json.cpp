@@ -34,13 +34,7 @@ std::size_t distinctKeys(simdjson::dom::object object) {
   return seen.size();
 }
 
-}  // namespace
-
-platform::JsonSummary SimdjsonReader::summarize(const platform::Bytes& data) {
-  // One parser per thread keeps its buffers between polls without any sharing.
-  // Zero bytes are no document; simdjson would also copy from a null pointer for them.
-  if (data.empty()) return platform::JsonParseError{kJsonParseErrorDescription};
-  thread_local simdjson::dom::parser parser;
+platform::JsonSummary summarizeWith(simdjson::dom::parser& parser, const platform::Bytes& data) {
   const bool padded = data.capacity() - data.size() >= simdjson::SIMDJSON_PADDING;
   simdjson::dom::element root;
   if (parser.parse(data.data(), data.size(), !padded).get(root) != simdjson::SUCCESS) {
@@ -61,6 +55,26 @@ platform::JsonSummary SimdjsonReader::summarize(const platform::Bytes& data) {
   }
   // A scalar alone is a fragment, which reading without options refuses.
   return platform::JsonParseError{kJsonParseErrorDescription};
+}
+
+}  // namespace
+
+SimdjsonReader::SimdjsonReader() = default;
+SimdjsonReader::~SimdjsonReader() = default;
+
+platform::JsonSummary SimdjsonReader::summarize(const platform::Bytes& data) {
+  // Zero bytes are no document; simdjson would also copy from a null pointer for them.
+  if (data.empty()) return platform::JsonParseError{kJsonParseErrorDescription};
+  std::unique_ptr<simdjson::dom::parser> parser;
+  {
+    const std::lock_guard lock(mutex_);
+    parser = std::move(spare_);
+  }
+  if (!parser) parser = std::make_unique<simdjson::dom::parser>();
+  platform::JsonSummary summary = summarizeWith(*parser, data);
+  const std::lock_guard lock(mutex_);
+  if (!spare_) spare_ = std::move(parser);
+  return summary;
 }
 
 }  // namespace tidingsbell::standin

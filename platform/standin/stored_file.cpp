@@ -81,8 +81,8 @@ void removeStaleTemporaries(const std::filesystem::path& path) {
 
 }  // namespace
 
-StoredFile::StoredFile(std::filesystem::path path)
-    : path_(std::move(path)), lockPath_(path_.string() + ".lock") {}
+StoredFile::StoredFile(std::filesystem::path path, Durability durability)
+    : path_(std::move(path)), lockPath_(path_.string() + ".lock"), durability_(durability) {}
 
 StoredFile::Contents StoredFile::read() const {
   Contents contents;
@@ -142,12 +142,14 @@ bool StoredFile::writeAtomically(const std::string& text) const {
   std::string temporary = path_.string() + ".XXXXXX";
   FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
   if (fd.get() < 0) return false;
-  const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
+  const bool flush = durability_ == Durability::Flushed;
+  const bool written = writeAll(fd.get(), text) && (!flush || ::fsync(fd.get()) == 0);
   const bool closed = ::close(fd.release()) == 0;
   if (!written || !closed || ::rename(temporary.c_str(), path_.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;
   }
+  if (!flush) return true;
   // Make the rename itself durable.
   FileDescriptor folder(::open(path_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.get() >= 0) (void)::fsync(folder.get());

@@ -19,8 +19,13 @@ class StoredFile {
     std::string text;
   };
 
+  // Flushed: a change is on the disk, the rename included, before update() returns. Unflushed:
+  // still atomic, but written back when the system chooses, so a crash may lose the last change
+  // (the file keeps its earlier contents, never a torn one).
+  enum class Durability { Flushed, Unflushed };
+
   // The file's folder is created (mode 0700) when the first change is written.
-  explicit StoredFile(std::filesystem::path path);
+  explicit StoredFile(std::filesystem::path path, Durability durability = Durability::Flushed);
 
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
   // Never blocks: anything but a regular file is Unreadable, and a regular file too large to be
@@ -41,6 +46,7 @@ class StoredFile {
 
   std::filesystem::path path_;
   std::filesystem::path lockPath_;
+  Durability durability_;
 };
 
 }  // namespace tidingsbell::standin

@@ -1,6 +1,7 @@
 #include "platform/standin/url_session.hpp"
 
 #include <curl/curl.h>
+#include <malloc.h>
 #include <simdjson.h>
 
 #include <algorithm>
@@ -13,38 +14,23 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/standin/callback_threads.hpp"
+#include "platform/standin/curl_handles.hpp"
+#include "platform/standin/trust_store.hpp"
 #include "tidingsbell_version.hpp"
 
 namespace tidingsbell::standin {
 
 struct CurlSessionFactory::Shared {
   CurlSessionOptions options;
+  std::unique_ptr<TrustStore> trust;  // read once, for every session's transfers
+  CurlHandles handles;                // reused, each as good as new
   std::mutex mutex;
   std::condition_variable changed;
   int runningTasks = 0;
   int liveSessions = 0;
   std::vector<std::weak_ptr<platform::UrlSession>> sessions;  // to invalidate at the end
-  // Callback threads are joined, never detached: a thread still running its thread-local
-  // destructors (OpenSSL's among them) while the process exits would race OpenSSL's own
-  // clean-up at exit.
-  std::map<std::thread::id, std::thread> threads;
-  std::vector<std::thread::id> finished;
-
-  // Joins the threads whose sessions have ended. Call without holding the mutex.
-  void reap() {
-    std::vector<std::thread> done;
-    {
-      const std::lock_guard lock(mutex);
-      for (const auto id : finished) {
-        if (auto found = threads.find(id); found != threads.end()) {
-          done.push_back(std::move(found->second));
-          threads.erase(found);
-        }
-      }
-      finished.clear();
-    }
-    for (auto& thread : done) thread.join();
-  }
+  CallbackThreads threads;
 };
 
 namespace {
@@ -108,7 +94,15 @@ const ErrorText& mapCurlError(CURLcode code) {
 
 void globalInit() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    // Every poll allocates and frees a few hundred kilobytes, the body above all. glibc's
+    // adaptive thresholds hand that memory back to the system after each poll and fault it in
+    // again on the next, which costs more CPU than the rest of the poll's memory work. Kept for
+    // reuse, as the platform's allocator keeps it, the footprint stays what one poll needs.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+    mallopt(M_TRIM_THRESHOLD, 4 << 20);
+  });
 }
 
 struct Transfer {
@@ -174,13 +168,12 @@ class CurlSession final : public platform::UrlSession,
       : shared_(std::move(shared)), configuration_(configuration) {}
 
   void start() {
-    // The callback thread keeps the session alive until it is invalidated and drained. It is
-    // recorded under the lock it must take to say it has finished, so it is always found.
-    const std::lock_guard lock(shared_->mutex);
-    ++shared_->liveSessions;
-    std::thread thread([self = shared_from_this()] { self->run(); });
-    const auto id = thread.get_id();
-    shared_->threads.emplace(id, std::move(thread));
+    {
+      const std::lock_guard lock(shared_->mutex);
+      ++shared_->liveSessions;
+    }
+    // The callback queue keeps the session alive until it is invalidated and drained.
+    shared_->threads.run([self = shared_from_this()] { self->run(); });
   }
 
   std::shared_ptr<platform::DataTask> dataTask(platform::UrlRequest request,
@@ -226,7 +219,6 @@ class CurlSession final : public platform::UrlSession,
     }
     const std::lock_guard lock(shared_->mutex);
     --shared_->liveSessions;
-    shared_->finished.push_back(std::this_thread::get_id());
     shared_->changed.notify_all();
   }
 
@@ -240,7 +232,7 @@ class CurlSession final : public platform::UrlSession,
 
     Transfer transfer;
     transfer.idleLimitSeconds = timeout;
-    CURL* curl = curl_easy_init();
+    CURL* curl = shared_->handles.acquire();
     if (curl == nullptr) {
       job.completion(std::nullopt, std::nullopt, urlError(kUnknown));
       return;
@@ -262,11 +254,7 @@ class CurlSession final : public platform::UrlSession,
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https,http");
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!options.extraCaFile.empty()) {
-      // With OpenSSL both are loaded: the extra authority joins the system's.
-      curl_easy_setopt(curl, CURLOPT_CAINFO, options.extraCaFile.c_str());
-      curl_easy_setopt(curl, CURLOPT_CAPATH, "/etc/ssl/certs");
-    }
+    shared_->trust->applyTo(curl);  // the system's authorities and the extra one
     if (connectTo != nullptr) curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
     // Connecting and the TLS handshake, then any stretch with no bytes, each get the timeout.
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
@@ -280,7 +268,7 @@ class CurlSession final : public platform::UrlSession,
     const CURLcode result = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
+    shared_->handles.release(curl);
     curl_slist_free_all(headers);
     curl_slist_free_all(connectTo);
 
@@ -359,6 +347,7 @@ CurlSessionFactory::CurlSessionFactory(CurlSessionOptions options)
     : shared_(std::make_shared<Shared>()) {
   globalInit();
   if (options.userAgent.empty()) options.userAgent = defaultUserAgent();
+  shared_->trust = std::make_unique<TrustStore>(options.extraCaFile);
   shared_->options = std::move(options);
 }
 
@@ -375,7 +364,7 @@ CurlSessionFactory::~CurlSessionFactory() {
     std::unique_lock lock(shared_->mutex);
     shared_->changed.wait(lock, [this] { return shared_->liveSessions == 0; });
   }
-  shared_->reap();
+  shared_->threads.stop();
 }
 
 platform::SessionConfiguration CurlSessionFactory::defaultSessionConfiguration() {
@@ -384,7 +373,6 @@ platform::SessionConfiguration CurlSessionFactory::defaultSessionConfiguration()
 
 std::shared_ptr<platform::UrlSession> CurlSessionFactory::sessionWithConfiguration(
     const platform::SessionConfiguration& configuration) {
-  shared_->reap();
   // libcurl keeps no cache, so both cache settings hold whatever their values.
   auto session = std::make_shared<CurlSession>(shared_, configuration);
   session->start();

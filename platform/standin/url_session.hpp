@@ -1,6 +1,7 @@
 #pragma once
-// The URL loading system on libcurl. Each session has one serial callback thread of its own, as
-// a platform session without a delegate queue runs its completions on a serial queue of its own.
+// The URL loading system on libcurl. Each session has one serial callback queue of its own, as
+// a platform session without a delegate queue runs its completions on a serial queue of its own;
+// like the platform's queues, it is served by a thread that goes back to a pool when it ends.
 // A session lives until it is invalidated and its tasks are done; one never invalidated lives
 // until the factory (the stand-in's process) ends, as it would on the platform.
 
@@ -43,7 +44,7 @@ class CurlSessionFactory final : public platform::UrlSessionFactory {
 
   // Waits until every resumed task has completed and its completion has returned.
   void waitIdle();
-  // Sessions whose callback thread is still running.
+  // Sessions whose callback queue is still running.
   [[nodiscard]] std::size_t liveSessions();
 
   struct Shared;

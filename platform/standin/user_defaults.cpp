@@ -20,7 +20,10 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 FileUserDefaults::FileUserDefaults(const std::string& domain)
     : FileUserDefaults(domainFile(domain)) {}
 
-FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move(file)) {}
+// The platform writes its defaults back asynchronously; a lost change costs, at worst, one extra
+// poll. Waiting for the disk would put two flushes on the path of every poll.
+FileUserDefaults::FileUserDefaults(std::filesystem::path file)
+    : file_(std::move(file), StoredFile::Durability::Unflushed) {}
 
 std::filesystem::path FileUserDefaults::domainFile(const std::string& domain) {
   return dataDirectory() / "defaults" / (domain + ".json");
