@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/standin/user_defaults.hpp"
 #include "platform/standin/text.hpp"
+#include "platform/standin/user_defaults.hpp"
 #include "standin/command_line.hpp"
 
 namespace {

@@ -13,13 +13,13 @@
 #include "extension/ExtensionPlatform.hpp"
 #include "platform/safari.hpp"
 #include "platform/standin/clock.hpp"
+#include "platform/standin/json.hpp"
+#include "platform/standin/keychain.hpp"
 #include "platform/standin/output.hpp"
 #include "platform/standin/threads.hpp"
 #include "platform/standin/url.hpp"
 #include "platform/standin/url_session.hpp"
 #include "platform/standin/user_defaults.hpp"
-#include "platform/standin/keychain.hpp"
-#include "platform/standin/json.hpp"
 
 namespace tidingsbell::standin {
 

@@ -7,9 +7,9 @@
 
 #include "app/AppDelegate.hpp"
 #include "app/ViewController.hpp"
+#include "platform/standin/keychain.hpp"
 #include "platform/standin/output.hpp"
 #include "platform/standin/threads.hpp"
-#include "platform/standin/keychain.hpp"
 
 namespace tidingsbell::standin {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <zlib.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
