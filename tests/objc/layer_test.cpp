@@ -1,8 +1,12 @@
 // The macOS layer driven as Safari, UserNotifications, the interface loader and AppKit drive it:
-// every registered method sent by name, what reaches the platform checked, and at the end of each
-// test a balance sheet: every object released exactly once, every copied block released.
+// every registered method sent by name, what reaches the platform checked, and after each test
+// (and each case of a table) a balance sheet: every object released exactly once, every copied
+// block released.
 
 #include <gtest/gtest.h>
+
+#include <array>
+#include <sstream>
 
 #include "extension/PollNotifications.hpp"
 #include "platform/apple/apple_platform.hpp"
@@ -15,148 +19,103 @@ using apple::cls;
 using apple::Owned;
 using apple::send;
 using Calls = std::vector<std::string>;
+using Badges = std::vector<std::pair<bool, std::string>>;
+
+id text(const char* value) {
+  return make("NSString", value);
+}
 
 class Layer : public testing::Test {
  protected:
-  void TearDown() override {
-    runPending();
-    const BalanceSheet sheet = balanceSheet();
+  void TearDown() override { balance(); }
+
+  static void balance() {
+    const BalanceSheet sheet = settle();
     EXPECT_EQ(sheet.survivors, Calls{}) << "objects never released";
     EXPECT_EQ(sheet.allocations + sheet.retains, sheet.releases);
     EXPECT_EQ(sheet.allocations, sheet.deallocations);
-    EXPECT_EQ(platform().blockCopies, platform().blockReleases) << "copied blocks never released";
-    resetLedger();
+    EXPECT_EQ(sheet.blockCopies, sheet.blockReleases) << "copied blocks never released";
   }
 
   // Safari and UserNotifications make a handler for each event and release it right after.
   template <typename... Args>
   static void toHandler(const char* selector, Args... args) {
     const apple::AutoreleasePool pool;
-    id handler = send(send(cls("SafariExtensionHandler"), "alloc"), "init");
-    send<void, Args...>(handler, selector, args...);
-    send<void>(handler, "release");
+    const Owned handler(send(send(cls("SafariExtensionHandler"), "alloc"), "init"));
+    send<void, Args...>(handler.get(), selector, args...);
   }
 
-  // A control or the loader sends to the controller within one turn of the run loop.
+  // The loader, a control or the application sends within one turn of the run loop.
   template <typename R = void, typename... Args>
-  static R toController(id controller, const char* selector, Args... args) {
+  static R to(id receiver, const char* selector, Args... args) {
     const apple::AutoreleasePool pool;
-    return send<R, Args...>(controller, selector, args...);
-  }
-
-  static std::vector<std::pair<bool, std::string>> validate() {
-    std::vector<std::pair<bool, std::string>> answers;
-    auto* seen = &answers;
-    const Owned window(make("SFSafariWindow"));
-    toHandler("validateToolbarItemInWindow:validationHandler:", window.get(),
-              ^(BOOL enabled, id badge) {
-                seen->emplace_back(enabled != NO, textOf(badge));
-              });
-    runPending();
-    return answers;
+    return send<R, Args...>(receiver, selector, args...);
   }
 };
 
 // The shapes the frameworks look for: base class, protocol, and each method's types.
 TEST_F(Layer, ClassesAreRegisteredWithTheirBasesAndMethodTypes) {
-  struct Shape {
-    const char* name;
-    const char* base;
-    const char* protocol;
-    std::vector<std::pair<const char*, const char*>> methods;
+  const std::vector<std::array<const char*, 4>> shapes = {
+      {"SafariExtensionHandler", "SFSafariExtensionHandler", "UNUserNotificationCenterDelegate",
+       "messageReceivedWithName:fromPage:userInfo: v@:@@@ toolbarItemClickedInWindow: v@:@ "
+       "validateToolbarItemInWindow:validationHandler: v@:@@? init @@: "
+       "userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler: v@:@@@? "
+       "userNotificationCenter:willPresentNotification:withCompletionHandler: v@:@@@?"},
+      {"SafariExtensionViewController", "SFSafariExtensionViewController", nullptr,
+       "initWithNibName:bundle: @@:@@ initWithCoder: @@:@"},
+      {"AppDelegate", "NSObject", "NSApplicationDelegate",
+       "applicationDidFinishLaunching: v@:@ applicationWillTerminate: v@:@ init @@:"},
+      {"ViewController", "NSViewController", nullptr,
+       "setPersonalAccessTokenTextField: v@:@ muteSwitch @@: viewDidLoad v@: "
+       "submitPersonalAccessTokenAction: v@:@ initWithCoder: @@:@"},
   };
-  const std::vector<Shape> shapes = {
-      {"SafariExtensionHandler",
-       "SFSafariExtensionHandler",
-       "UNUserNotificationCenterDelegate",
-       {{"messageReceivedWithName:fromPage:userInfo:", "v@:@@@"},
-        {"toolbarItemClickedInWindow:", "v@:@"},
-        {"validateToolbarItemInWindow:validationHandler:", "v@:@@?"},
-        {"userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:", "v@:@@@?"},
-        {"userNotificationCenter:willPresentNotification:withCompletionHandler:", "v@:@@@?"},
-        {"init", "@@:"}}},
-      {"SafariExtensionViewController",
-       "SFSafariExtensionViewController",
-       nullptr,
-       {{"initWithNibName:bundle:", "@@:@@"}, {"initWithCoder:", "@@:@"}}},
-      {"AppDelegate",
-       "NSObject",
-       "NSApplicationDelegate",
-       {{"applicationDidFinishLaunching:", "v@:@"}, {"applicationWillTerminate:", "v@:@"}}},
-      {"ViewController",
-       "NSViewController",
-       nullptr,
-       {{"setPersonalAccessTokenTextField:", "v@:@"},
-        {"muteSwitch", "@@:"},
-        {"viewDidLoad", "v@:"},
-        {"submitPersonalAccessTokenAction:", "v@:@"},
-        {"initWithCoder:", "@@:@"}}},
-  };
-  for (const auto& shape : shapes) {
-    SCOPED_TRACE(shape.name);
-    Class type = cls(shape.name);
-    ASSERT_NE(type, nullptr);
-    EXPECT_EQ(class_getSuperclass(type), cls(shape.base));
-    if (shape.protocol != nullptr) {
-      EXPECT_TRUE(class_conformsToProtocol(type, objc_getProtocol(shape.protocol)));
-    }
-    for (const auto& [selector, types] : shape.methods) {
-      Method method = class_getInstanceMethod(type, sel_registerName(selector));
+  for (const auto& [name, base, protocol, methods] : shapes) {
+    SCOPED_TRACE(name);
+    ASSERT_NE(cls(name), nullptr);
+    EXPECT_EQ(class_getSuperclass(cls(name)), cls(base));
+    EXPECT_TRUE(protocol == nullptr ||
+                class_conformsToProtocol(cls(name), objc_getProtocol(protocol)));
+    std::istringstream pairs(methods);
+    for (std::string selector, types; pairs >> selector >> types;) {
+      Method method = class_getInstanceMethod(cls(name), sel_registerName(selector.c_str()));
       ASSERT_NE(method, nullptr) << selector;
       std::string encoding = method_getTypeEncoding(method);  // without the frame offsets
       std::erase_if(encoding, [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
       EXPECT_EQ(encoding, types) << selector;
     }
   }
-  const char* attributes = property_getAttributes(
-      class_getProperty(cls("ViewController"), "personalAccessTokenTextField"));
-  EXPECT_STREQ(attributes, "T@\"NSTextField\",W,N,V_personalAccessTokenTextField");
+  EXPECT_STREQ(property_getAttributes(
+                   class_getProperty(cls("ViewController"), "personalAccessTokenTextField")),
+               "T@\"NSTextField\",W,N,V_personalAccessTokenTextField");
 }
 
-TEST_F(Layer, PageMessagesAreLoggedOnceThePageAnswersAfterTheHandlerIsGone) {
-  struct Case {
-    std::optional<std::string> pageUrl;
-    bool withUserInfo;
-    std::string line;
-  };
-  const std::vector<Case> cases = {
-      {"https://example.com/a%20b", false,
+// Logged once the page answers, after the handler is gone; a collection JSON cannot express is
+// described, never serialised (which would raise).
+TEST_F(Layer, PageMessagesAreLoggedOnceThePageAnswers) {
+  const std::vector<std::tuple<std::optional<std::string>, id, std::string>> cases = {
+      {"https://example.com/a%20b", nullptr,
        "(Optional(https://example.com/a%20b)) with userInfo ([:])"},
-      {std::nullopt, true,
-       "(nil) with userInfo ([\"s\": 100% text, \"n\": 42, \"b\": 1, \"z\": <null>, \"list\": "
-       "[1,\"a\"]])"},
+      {std::nullopt,
+       make("NSDictionary", "",
+            {text("s"), text("100% text"), text("n"), make("NSNumber", "42"), text("b"),
+             make("__NSCFBoolean", "1"), text("z"), make("NSNull"), text("list"),
+             make("NSArray", "", {make("NSNumber", "1"), text("a")})}),
+       R"((nil) with userInfo (["s": 100% text, "n": 42, "b": 1, "z": <null>, "list": [1,"a"]]))"},
+      {std::nullopt,
+       make("NSDictionary", "", {text("when"), make("NSArray", "", {make("NSDate")})}),
+       R"((nil) with userInfo (["when": <NSArray>]))"},
   };
-  for (const auto& [pageUrl, withUserInfo, line] : cases) {
+  for (const auto& [pageUrl, userInfo, line] : cases) {
     platform().script.pageUrl = pageUrl;
-    platform().logLines.clear();
-    const Owned page(make("SFSafariPage"));
-    const Owned name(makeString("hello"));
-    const Owned userInfo(
-        withUserInfo ? makeDictionary({
-                           {makeString("s"), makeString("100% text")},
-                           {makeString("n"), makeNumber(42)},
-                           {makeString("b"), makeBool(true)},
-                           {makeString("z"), make("NSNull")},
-                           {makeString("list"), makeArray({makeNumber(1), makeString("a")})},
-                       })
-                     : nullptr);
-    toHandler("messageReceivedWithName:fromPage:userInfo:", name.get(), page.get(), userInfo.get());
+    const Owned page(make("SFSafariPage")), name(text("hello")), info(userInfo);
+    toHandler("messageReceivedWithName:fromPage:userInfo:", name.get(), page.get(), info.get());
     EXPECT_EQ(platform().logLines, Calls{});
     runPending();
     EXPECT_EQ(
         platform().logLines,
         Calls{"The extension received a message (hello) from a script injected into " + line});
+    platform().logLines.clear();
   }
-  // A collection JSON cannot express is described, never serialised (which would raise).
-  platform().logLines.clear();
-  const Owned page(make("SFSafariPage"));
-  const Owned name(makeString("odd"));
-  const Owned userInfo(makeDictionary({{makeString("when"), makeArray({make("NSDate")})}}));
-  toHandler("messageReceivedWithName:fromPage:userInfo:", name.get(), page.get(), userInfo.get());
-  runPending();
-  EXPECT_EQ(platform().logLines,
-            Calls{"The extension received a message (odd) from a script injected into (nil) with "
-                  "userInfo ([\"when\": <NSArray>])"});
 }
 
 TEST_F(Layer, AToolbarClickOpensTheNotificationsPageWhetherOrNotATabComes) {
@@ -167,140 +126,144 @@ TEST_F(Layer, AToolbarClickOpensTheNotificationsPageWhetherOrNotATabComes) {
     runPending();
   }
   const std::string call =
-      "openTabWithURL: https://github.com/notifications makeActiveIfPossible: YES";
+      "SFSafariWindow openTabWithURL:makeActiveIfPossible:completionHandler: "
+      "https://github.com/notifications 1";
   EXPECT_EQ(platform().calls, (Calls{call, call}));
 }
 
-TEST_F(Layer, ValidationWithoutATokenDropsTheHandlerUncalled) {
-  EXPECT_TRUE(validate().empty());
-  EXPECT_EQ(platform().calls, Calls{"dateByAddingUnit: 64 value: -1 options: 0"});
-}
-
-TEST_F(Layer, ValidationWhenMutedClearsTheBadgeAtOnce) {
-  platform().keychain = {{"personal_access_token", {'t'}}, {"mute_switch", {1}}};
-  EXPECT_EQ(validate(), (std::vector<std::pair<bool, std::string>>{{true, ""}}));
-}
-
-TEST_F(Layer, ValidationPollsThroughAnInvalidatedSessionOncePerMinute) {
-  platform().keychain = {{"personal_access_token", {'t', 'k'}}};
-  platform().script.httpBody = R"([{"id":1},{"id":2}])";
-  EXPECT_EQ(validate(), (std::vector<std::pair<bool, std::string>>{{true, "2"}}));
-  EXPECT_TRUE(validate().empty());  // the last check, kept in user defaults, is too recent
-  const Calls network(platform().calls.begin() + 1, platform().calls.begin() + 7);
-  EXPECT_EQ(network,
-            (Calls{"setRequestCachePolicy: 1", "setURLCache: nil",
-                   "setTimeoutIntervalForResource: " +
-                       std::to_string(static_cast<int>(kPollLifetimeSeconds)),
-                   "dataTaskWithRequest: https://api.github.com/notifications cachePolicy: "
-                   "0 timeoutInterval: " +
-                       std::to_string(static_cast<int>(kPollTimeoutSeconds)) +
-                       " [Authorization: Bearer tk] GET",
-                   "resume", "finishTasksAndInvalidate"}));
-  EXPECT_EQ(platform().calls.size(), 8U);
+// No token: the handler is dropped uncalled. Muted: the badge is cleared at once. Otherwise one
+// poll a minute, through a session invalidated once its task is done.
+TEST_F(Layer, ValidationAnswersFromTheSettingsAndPollsOncePerMinute) {
+  const std::string minuteEarlier =
+      "NSCalendar dateByAddingUnit:value:toDate:options: 64 -1 1800000000.000000 0";
+  const std::vector<std::tuple<Platform::Keychain, Badges, Calls>> cases = {
+      {{}, {}, {minuteEarlier, minuteEarlier}},
+      {{{"personal_access_token", {'t'}}, {"mute_switch", {1}}},
+       {{true, ""}},
+       {minuteEarlier, minuteEarlier}},
+      {{{"personal_access_token", {'t', 'k'}}},
+       {{true, "2"}},
+       {minuteEarlier, "NSURLSessionConfiguration setRequestCachePolicy: 1",
+        "NSURLSessionConfiguration setURLCache: nil",
+        "NSURLSessionConfiguration setTimeoutIntervalForResource: " +
+            std::to_string(static_cast<int>(kPollLifetimeSeconds)),
+        "NSURLSession dataTaskWithRequest:completionHandler: https://api.github.com/notifications "
+        "0 " +
+            std::to_string(static_cast<int>(kPollTimeoutSeconds)) +
+            " [Authorization: Bearer tk] GET",
+        "NSURLSessionDataTask resume", "NSURLSession finishTasksAndInvalidate", minuteEarlier}},
+  };
+  for (const auto& [keychain, badges, calls] : cases) {
+    platform().keychain = keychain;
+    platform().script.httpBody = "[{},{}]";
+    Badges answers;
+    for (int event = 0; event < 2; ++event) {  // the second finds the last check too recent
+      auto* seen = &answers;
+      const Owned window(make("SFSafariWindow"));
+      toHandler("validateToolbarItemInWindow:validationHandler:", window.get(),
+                ^(BOOL enabled, id badge) {
+                  seen->emplace_back(enabled != NO, textOf(badge));
+                });
+      runPending();
+    }
+    EXPECT_EQ(answers, badges);
+    EXPECT_EQ(platform().calls, calls);
+    balance();
+  }
 }
 
 TEST_F(Layer, NotificationResponsesOpenThePageOnlyForTheirActionsAndAlwaysComplete) {
-  const std::string open =
-      "openURLs: https://github.com/notifications withAppBundleIdentifier: com.apple.Safari "
-      "options: 65536";
+  const Calls open = {
+      "NSWorkspace "
+      "openURLs:withAppBundleIdentifier:options:additionalEventParamDescriptor:launchIdentifiers: "
+      "https://github.com/notifications com.apple.Safari 65536 nil 0"};
   const std::vector<std::pair<id, Calls>> cases = {
-      {permanentString("com.apple.UNNotificationDefaultActionIdentifier"), {open}},
-      {makeString("show"), {open}},
-      {makeString("com.apple.UNNotificationDismissActionIdentifier"), {}},
+      {permanentString("com.apple.UNNotificationDefaultActionIdentifier"), open},
+      {text("show"), open},
+      {text("com.apple.UNNotificationDismissActionIdentifier"), {}},
   };
   for (const auto& [action, expected] : cases) {
-    platform().calls.clear();
     const Owned center(make("UNUserNotificationCenter"));
-    const Owned response(make("UNNotificationResponse"));
+    const Owned response(make("UNNotificationResponse", "", {action}));
     int completions = 0;
     auto* count = &completions;
-    give(response.get(), action);
     toHandler("userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:",
               center.get(), response.get(), ^{
                 ++*count;
               });
     EXPECT_EQ(platform().calls, expected);
     EXPECT_EQ(completions, 1);
+    platform().calls.clear();
   }
-}
-
-TEST_F(Layer, PresentedNotificationsAreAnsweredWithTheAlertOption) {
-  const Owned center(make("UNUserNotificationCenter"));
-  const Owned notification(make("UNNotification"));
+  const Owned center(make("UNUserNotificationCenter")), notification(make("UNNotification"));
   apple::NSUInteger options = 0;
   auto* answered = &options;
   toHandler("userNotificationCenter:willPresentNotification:withCompletionHandler:", center.get(),
             notification.get(), ^(apple::NSUInteger given) {
               *answered = given;
             });
-  EXPECT_EQ(options, 4U);
+  EXPECT_EQ(options, 4U) << "the alert option";
 }
 
 // The nib name goes on as given, nil included, and a nil from the base comes back as nil.
 TEST_F(Layer, BothControllersInitializersHandOnToTheBase) {
-  const Owned coder(make("NSCoder"));
-  const Owned nib(makeString("Main"));
+  const Owned coder(make("NSCoder")), nib(text("Main"));
   for (const char* name : {"SafariExtensionViewController", "ViewController"}) {
-    platform().calls.clear();
     for (const bool coderFails : {false, true}) {
       platform().script.coderFails = coderFails;
-      const Owned fromCoder(
-          toController<id, id>(send(cls(name), "alloc"), "initWithCoder:", coder.get()));
-      EXPECT_EQ(fromCoder.get() == nullptr, coderFails) << name;
+      const Owned made(to<id, id>(send(cls(name), "alloc"), "initWithCoder:", coder.get()));
+      EXPECT_EQ(made.get() == nullptr, coderFails) << name;
     }
     for (id nibName : {nib.get(), static_cast<id>(nullptr)}) {
-      const Owned fromNib(toController<id, id, id>(send(cls(name), "alloc"),
-                                                   "initWithNibName:bundle:", nibName, nullptr));
-      EXPECT_NE(fromNib.get(), nullptr) << name;
+      const Owned made(
+          to<id, id, id>(send(cls(name), "alloc"), "initWithNibName:bundle:", nibName, nullptr));
+      EXPECT_NE(made.get(), nullptr) << name;
     }
-    EXPECT_EQ(platform().calls, (Calls{"NSViewController initWithCoder: <NSCoder>",
-                                       "NSViewController initWithCoder: <NSCoder>",
-                                       "NSViewController initWithNibName: Main bundle: nil",
-                                       "NSViewController initWithNibName: nil bundle: nil"}))
-        << name;
+    const std::string prefix = std::string(name) + " init";
+    EXPECT_EQ(
+        platform().calls,
+        (Calls{prefix + "WithCoder: <NSCoder>", prefix + "WithCoder: <NSCoder>",
+               prefix + "WithNibName:bundle: Main nil", prefix + "WithNibName:bundle: nil nil"}));
+    platform().calls.clear();
   }
 }
 
 TEST_F(Layer, TheApplicationDelegateAnswersLaunchAndTermination) {
   const Owned delegate(send(send(cls("AppDelegate"), "alloc"), "init"));
-  toController<void, id>(delegate.get(), "applicationDidFinishLaunching:", nullptr);
-  toController<void, id>(delegate.get(), "applicationWillTerminate:", nullptr);
+  to<void, id>(delegate.get(), "applicationDidFinishLaunching:", nullptr);
+  to<void, id>(delegate.get(), "applicationWillTerminate:", nullptr);
 }
 
 // The settings window's life: loaded from the interface file, used, closed.
 TEST_F(Layer, TheSettingsControllerFillsSavesAndLetsGoOfItsOutlets) {
   platform().keychain = {{"personal_access_token", {'g', 'h', 'p'}}, {"mute_switch", {1}}};
   const Owned coder(make("NSCoder"));
-  Owned controller(
-      toController<id, id>(send(cls("ViewController"), "alloc"), "initWithCoder:", coder.get()));
-  Owned label(make("NSTextField"));
-  Owned field(make("NSTextField"));
-  const Owned submit(make("NSButton"));
-  const Owned mute(make("NSButton"));
-  const std::vector<std::pair<const char*, id>> outlets = {
+  Owned controller(to<id, id>(send(cls("ViewController"), "alloc"), "initWithCoder:", coder.get()));
+  Owned label(make("NSTextField")), field(make("NSTextField"));
+  const Owned submit(make("NSButton")), mute(make("NSButton"));
+  const std::vector<std::pair<std::string, id>> outlets = {
       {"AppNameLabel", label.get()},
       {"PersonalAccessTokenTextField", field.get()},
       {"SubmitButton", submit.get()},
       {"MuteSwitch", mute.get()}};
-  for (const auto& [outlet, control] : outlets) {
-    toController<void, id>(controller.get(), ("set" + std::string(outlet) + ":").c_str(), control);
-    std::string getter = outlet;
-    getter[0] = static_cast<char>(std::tolower(getter[0]));
-    EXPECT_EQ(toController<id>(controller.get(), getter.c_str()), control) << getter;
+  for (auto [outlet, control] : outlets) {
+    to<void, id>(controller.get(), ("set" + outlet + ":").c_str(), control);
+    outlet[0] = static_cast<char>(std::tolower(outlet[0]));
+    EXPECT_EQ(to<id>(controller.get(), outlet.c_str()), control) << outlet;
   }
-  toController(controller.get(), "viewDidLoad");
+  to(controller.get(), "viewDidLoad");
   EXPECT_EQ(platform().calls,
-            (Calls{"NSViewController initWithCoder: <NSCoder>", "NSTextField setStringValue: ghp",
-                   "NSButton setState: 1", "NSViewController viewDidLoad",
+            (Calls{"ViewController initWithCoder: <NSCoder>", "NSTextField setStringValue: ghp",
+                   "NSButton setState: 1", "ViewController viewDidLoad",
                    "NSTextField setStringValue: Tidingsbell", "NSTextField becomeFirstResponder"}));
 
-  send<void, id>(field.get(), "setStringValue:", Owned(makeString(" new ")).get());
-  toController<void, id>(controller.get(), "submitPersonalAccessTokenAction:", submit.get());
+  send<void, id>(field.get(), "setStringValue:", Owned(text(" new ")).get());
+  to<void, id>(controller.get(), "submitPersonalAccessTokenAction:", submit.get());
   EXPECT_EQ(platform().keychain.at("personal_access_token"),
             (std::vector<std::uint8_t>{' ', 'n', 'e', 'w', ' '}));
   for (const auto& [state, saved] : {std::pair{0L, 0}, {-1L, 0}, {1L, 1}}) {
     send<void, apple::NSInteger>(mute.get(), "setState:", state);
-    toController<void, id>(controller.get(), "muteValueChange:", mute.get());
+    to<void, id>(controller.get(), "muteValueChange:", mute.get());
     EXPECT_EQ(platform().keychain.at("mute_switch"),
               std::vector<std::uint8_t>{std::uint8_t(saved)});
   }
@@ -308,36 +271,35 @@ TEST_F(Layer, TheSettingsControllerFillsSavesAndLetsGoOfItsOutlets) {
   platform().calls.clear();
   platform().script.preferencesError = "no Safari";
   testing::internal::CaptureStdout();
-  toController<void, id>(controller.get(), "openSafariExtensionPreferences:", submit.get());
+  to<void, id>(controller.get(), "openSafariExtensionPreferences:", submit.get());
   runPending();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "no Safari\n");
   EXPECT_EQ(
       platform().calls,
       (Calls{"dispatch_async to QoS class 25",
-             "showPreferencesForExtensionWithIdentifier: com.marblequail.Tidingsbell.Extension"}));
+             "SFSafariApplication showPreferencesForExtensionWithIdentifier:completionHandler: "
+             "com.marblequail.Tidingsbell.Extension"}));
 
   // The view hierarchy lets the field go: the weak outlet lapses, the strong label stays.
   field = Owned();
-  EXPECT_EQ(toController<id>(controller.get(), "personalAccessTokenTextField"), nullptr);
+  EXPECT_EQ(to<id>(controller.get(), "personalAccessTokenTextField"), nullptr);
   label = Owned();
-  EXPECT_NE(toController<id>(controller.get(), "appNameLabel"), nullptr);
+  EXPECT_NE(to<id>(controller.get(), "appNameLabel"), nullptr);
   controller = Owned();  // releases the label
 }
 
 // The Foundation calls of the seam, beyond what the entries above reach.
-TEST_F(Layer, JsonSummariesAndUrlsComeBackFromFoundation) {
+TEST_F(Layer, JsonSummariesUrlsAndDefaultsComeBackFromFoundation) {
   const apple::AutoreleasePool pool;  // the run loop's, around any call of the layer
-  using platform::JsonArraySummary;
-  using platform::JsonObjectSummary;
   apple::JsonReader json;
-  const auto summary = [&json](std::string text) {
-    return json.summarize(platform::Bytes(text.begin(), text.end()));
+  const auto summary = [&json](std::string bytes) {
+    return json.summarize(platform::Bytes(bytes.begin(), bytes.end()));
   };
-  EXPECT_EQ(std::get<JsonArraySummary>(summary("[{},{}]")).elementCount, 2U);
-  EXPECT_FALSE(std::get<JsonArraySummary>(summary("[{},1]")).everyElementIsObject);
-  EXPECT_EQ(std::get<JsonObjectSummary>(summary(R"({"a":1,"b":2})")).distinctKeyCount, 2U);
-  EXPECT_EQ(std::get<platform::JsonParseError>(summary("")).localizedDescription,
-            "The data couldn\u2019t be read because it isn\u2019t in the correct format.");
+  EXPECT_EQ(std::get<platform::JsonArraySummary>(summary("[{},{}]")).elementCount, 2U);
+  EXPECT_FALSE(std::get<platform::JsonArraySummary>(summary("[{},1]")).everyElementIsObject);
+  EXPECT_EQ(std::get<platform::JsonObjectSummary>(summary(R"({"a":1,"b":2})")).distinctKeyCount,
+            2U);
+  EXPECT_EQ(std::get<platform::JsonParseError>(summary("")).localizedDescription, "not JSON");
   apple::UrlParser urls;
   EXPECT_EQ(urls.urlWithString("https://x.test/a")->absoluteString, "https://x.test/a");
   EXPECT_FALSE(urls.urlWithString(""));
