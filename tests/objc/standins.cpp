@@ -62,12 +62,16 @@ id create(Class type) {
 id fresh(const char* className, std::string text = {}) {
   return objc_autorelease(make(className, std::move(text)));
 }
-id sharedInstance(const char* className) {
+// What a class method returns: the process's one instance, kept by the platform; a new one.
+id sharedInstance(Class self, SEL) {
   const std::lock_guard lock(ledger().mutex);
   for (id object : ledger().shared) {
-    if (record(object).className == className) return object;
+    if (object_getClass(object) == self) return object;
   }
-  return ledger().shared.emplace_back(create(objc_getClass(className)));
+  return ledger().shared.emplace_back(create(self));
+}
+id autoreleasedInstance(Class self, SEL) {
+  return objc_autorelease(create(self));
 }
 void later(std::function<void()> work) {
   const std::lock_guard lock(platform().mutex);
@@ -79,7 +83,9 @@ template <typename T>
 std::string show(T value) {
   if constexpr (std::is_same_v<T, id>) {
     if (value == nullptr) return "nil";
-    return textOf(value).empty() ? "<" + record(value).className + ">" : textOf(value);
+    const Record& entry = record(value);
+    return entry.text.empty() && entry.className != "NSString" ? "<" + entry.className + ">"
+                                                               : entry.text;
   } else if constexpr (std::is_same_v<T, std::string>) {
     return value;
   } else {
@@ -93,6 +99,12 @@ void note(id self, SEL selector, Args... args) {
   ((call += " " + show(args)), ...);
   const std::lock_guard lock(platform().mutex);
   platform().calls.push_back(std::move(call));
+}
+
+template <typename T>
+void noteAndKeep(id self, SEL selector, T value) {
+  note(self, selector, value);
+  record(self).text = show(value);
 }
 
 // What the runtime calls for a selector no class answers: on a Mac, an uncaught exception.
@@ -195,31 +207,10 @@ id jsonRead(Class, SEL, id data, NSUInteger, id* error) {
   for (const char* name : std::span(found->second).subspan(1)) items.push_back(make(name));
   return objc_autorelease(make(found->second.front(), "", std::move(items)));
 }
-// The text of what NSJSONSerialization.h allows: an array or dictionary at the top, string keys,
-// and only strings, numbers, nulls, arrays and dictionaries inside; none for anything else.
-std::optional<std::string> toJson(id object, bool top = true) {
-  const Record& entry = record(object);
-  const std::string& name = entry.className;
-  const bool dictionary = name == "NSDictionary";
-  if (!dictionary && name != "NSArray" && name != "NSMutableArray") {
-    if (top || !(name == "NSString" || name == "NSNumber" || name == "__NSCFBoolean" ||
-                 name == "NSNull")) {
-      return std::nullopt;
-    }
-    return name == "NSString" ? '"' + entry.text + '"' : entry.text;
-  }
-  std::string json(1, dictionary ? '{' : '[');
-  for (std::size_t i = 0; i < entry.items.size(); ++i) {
-    const bool key = dictionary && i % 2 == 0;
-    auto item = toJson(entry.items[i], false);
-    if (!item || (key && item->front() != '"')) return std::nullopt;
-    json += (i == 0 ? "" : dictionary && !key ? ":" : ",") + *item;
-  }
-  return json + (dictionary ? '}' : ']');
-}
+// NSJSONSerialization.h allows only some collections to be written: here those a test made with
+// their JSON text. Writing any other raises an exception no caller catches, ending the process.
 id jsonWrite(Class, SEL, id object, NSUInteger, id*) {
-  if (const auto json = toJson(object)) return fresh("NSData", *json);
-  // On the platform this is an exception no caller catches, so it ends the process.
+  if (!textOf(object).empty()) return fresh("NSData", textOf(object));
   std::fprintf(stderr, "+[NSJSONSerialization dataWithJSONObject:options:error:]: Invalid type\n");
   std::abort();
 }
@@ -289,9 +280,11 @@ void taskResume(id self, SEL selector) {
   });
 }
 
-// Each class after its superclass; TidingsbellZombie is what a deallocated object becomes.
+// Each class after its superclass (- for none); TidingsbellZombie is what a deallocated object
+// becomes.
 constexpr const char* kHierarchy =
-    "NSObject TidingsbellZombie NSString:NSObject __NSCFConstantString:NSString NSData:NSObject "
+    "NSObject:- TidingsbellZombie:- NSString:NSObject __NSCFConstantString:NSString "
+    "NSData:NSObject "
     "NSNumber:NSObject "
     "__NSCFBoolean:NSNumber NSNull:NSObject NSArray:NSObject NSMutableArray:NSArray "
     "NSDictionary:NSObject NSDate:NSObject NSCalendar:NSObject NSUserDefaults:NSObject "
@@ -306,145 +299,134 @@ constexpr const char* kHierarchy =
     "NSURLRequest:NSObject NSMutableURLRequest:NSURLRequest NSURLResponse:NSObject "
     "NSHTTPURLResponse:NSURLResponse";
 
-template <typename Function>
-IMP imp(Function function) {
-  return reinterpret_cast<IMP>(function);
-}
 struct Method {
   const char* name;  // as Apple writes it: -[Class selector], +[Class selector]
   const char* types;
   IMP implementation;
+  template <typename Function>  // a function, or a lambda that captures nothing
+  Method(const char* name, const char* types, Function function)
+      : name(name), types(types), implementation(reinterpret_cast<IMP>(+function)) {}
 };
 // Made on first use: registration runs before this file's initializers.
 const std::vector<Method>& methods() {
   static const std::vector<Method> table = {
       // objc/NSObject.h
-      {"+[NSObject alloc]", "@@:", imp(+[](Class self, SEL) { return create(self); })},
-      {"-[NSObject init]", "@@:", imp(+[](id self, SEL) { return self; })},
-      {"-[NSObject retain]", "@@:", imp(&rootRetain)},
-      {"-[NSObject release]", "Vv@:", imp(&rootRelease)},
-      {"-[NSObject dealloc]", "v@:", imp(&rootDealloc)},
-      {"-[NSObject isKindOfClass:]", "c@:#", imp(&rootIsKindOfClass)},
+      {"+[NSObject alloc]", "@@:", [](Class self, SEL) { return create(self); }},
+      {"-[NSObject init]", "@@:", [](id self, SEL) { return self; }},
+      {"-[NSObject retain]", "@@:", &rootRetain},
+      {"-[NSObject release]", "Vv@:", &rootRelease},
+      {"-[NSObject dealloc]", "v@:", &rootDealloc},
+      {"-[NSObject isKindOfClass:]", "c@:#", &rootIsKindOfClass},
       {"-[NSObject description]",
-       "@@:", imp(+[](id self, SEL) { return fresh("NSString", show(self)); })},
+       "@@:", [](id self, SEL) { return fresh("NSString", show(self)); }},
       // Foundation: NSString.h, NSData.h, NSValue.h, NSArray.h, NSDictionary.h
-      {"-[NSString initWithBytes:length:encoding:]", "@@:r^vQQ", imp(&stringInit)},
+      {"-[NSString initWithBytes:length:encoding:]", "@@:r^vQQ", &stringInit},
       {"-[NSString dataUsingEncoding:]", "@@:Q",
-       imp(+[](id self, SEL, NSUInteger) { return fresh("NSData", textOf(self)); })},
+       [](id self, SEL, NSUInteger) { return fresh("NSData", textOf(self)); }},
       {"-[NSString isEqualToString:]", "c@:@",
-       imp(+[](id self, SEL, id other) { return BOOL(textOf(self) == textOf(other)); })},
-      {"-[NSString description]", "@@:", imp(+[](id self, SEL) { return self; })},
-      {"-[__NSCFConstantString retain]", "@@:", imp(+[](id self, SEL) { return self; })},
-      {"-[__NSCFConstantString release]", "Vv@:", imp(+[](id, SEL) {})},
-      {"-[NSData bytes]", "r^v@:", imp(+[](id self, SEL) { return record(self).text.data(); })},
-      {"-[NSData length]", "Q@:", imp(+[](id self, SEL) { return record(self).text.size(); })},
+       [](id self, SEL, id other) { return BOOL(textOf(self) == textOf(other)); }},
+      {"-[NSString description]", "@@:", [](id self, SEL) { return self; }},
+      {"-[__NSCFConstantString retain]", "@@:", [](id self, SEL) { return self; }},
+      {"-[__NSCFConstantString release]", "Vv@:", [](id, SEL) {}},
+      {"-[NSData bytes]", "r^v@:", [](id self, SEL) { return record(self).text.data(); }},
+      {"-[NSData length]", "Q@:", [](id self, SEL) { return record(self).text.size(); }},
       {"+[NSData dataWithBytesNoCopy:length:freeWhenDone:]", "@@:^vQc",
-       imp(+[](Class, SEL, const char* bytes, NSUInteger length, BOOL) {
-         return fresh("NSData", length > 0 ? std::string(bytes, length) : "");
-       })},
+       [](Class, SEL, const char* bytes, NSUInteger length, BOOL) {
+         return fresh("NSData", std::string(bytes, length));
+       }},
       {"-[NSNumber longLongValue]",
-       "q@:", imp(+[](id self, SEL) { return std::atoll(textOf(self).c_str()); })},
-      {"-[NSNumber boolValue]",
-       "c@:", imp(+[](id self, SEL) { return BOOL(textOf(self) != "0"); })},
-      {"-[NSNumber stringValue]", "@@:", imp(&textCopy)},
+       "q@:", [](id self, SEL) { return std::atoll(textOf(self).c_str()); }},
+      {"-[NSNumber boolValue]", "c@:", [](id self, SEL) { return BOOL(textOf(self) != "0"); }},
+      {"-[NSNumber stringValue]", "@@:", &textCopy},
       {"+[NSNumber numberWithLongLong:]", "@@:q",
-       imp(+[](Class, SEL, long long value) { return fresh("NSNumber", std::to_string(value)); })},
-      {"-[NSArray count]", "Q@:", imp(+[](id self, SEL) { return record(self).items.size(); })},
+       [](Class, SEL, long long value) { return fresh("NSNumber", std::to_string(value)); }},
+      {"-[NSArray count]", "Q@:", [](id self, SEL) { return record(self).items.size(); }},
       {"-[NSArray objectAtIndex:]", "@@:Q",
-       imp(+[](id self, SEL, NSUInteger at) { return record(self).items.at(at); })},
-      {"+[NSArray array]", "@@:", imp(+[](Class, SEL) { return fresh("NSMutableArray"); })},
+       [](id self, SEL, NSUInteger at) { return record(self).items.at(at); }},
+      {"+[NSArray array]", "@@:", &autoreleasedInstance},
       {"-[NSMutableArray addObject:]", "v@:@",
-       imp(+[](id self, SEL, id item) { record(self).items.push_back(send(item, "retain")); })},
-      {"-[NSDictionary count]",
-       "Q@:", imp(+[](id self, SEL) { return record(self).items.size() / 2; })},
-      {"-[NSDictionary objectForKey:]", "@@:@", imp(&dictionaryGet)},
-      {"-[NSDictionary allKeys]", "@@:", imp(&dictionaryKeys)},
+       [](id self, SEL, id item) { record(self).items.push_back(send(item, "retain")); }},
+      {"-[NSDictionary count]", "Q@:", [](id self, SEL) { return record(self).items.size() / 2; }},
+      {"-[NSDictionary objectForKey:]", "@@:@", &dictionaryGet},
+      {"-[NSDictionary allKeys]", "@@:", &dictionaryKeys},
       // NSDate.h, NSCalendar.h, NSUserDefaults.h, NSURL.h, NSJSONSerialization.h, NSError.h
       {"-[NSDate timeIntervalSince1970]",
-       "d@:", imp(+[](id self, SEL) { return std::stod(textOf(self)); })},
-      {"+[NSDate date]", "@@:", imp(+[](Class, SEL) { return fresh("NSDate", "1800000000"); })},
+       "d@:", [](id self, SEL) { return std::stod(textOf(self)); }},
+      {"+[NSDate date]", "@@:", [](Class, SEL) { return fresh("NSDate", "1800000000"); }},
       {"+[NSDate dateWithTimeIntervalSince1970:]", "@@:d",
-       imp(+[](Class, SEL, double at) { return fresh("NSDate", std::to_string(at)); })},
-      {"-[NSCalendar dateByAddingUnit:value:toDate:options:]", "@@:Qq@Q", imp(&calendarAdd)},
-      {"+[NSCalendar currentCalendar]",
-       "@@:", imp(+[](Class, SEL) { return sharedInstance("NSCalendar"); })},
-      {"-[NSUserDefaults objectForKey:]", "@@:@", imp(&dictionaryGet)},
-      {"-[NSUserDefaults setObject:forKey:]", "v@:@@", imp(+[](id self, SEL, id value, id key) {
+       [](Class, SEL, double at) { return fresh("NSDate", std::to_string(at)); }},
+      {"-[NSCalendar dateByAddingUnit:value:toDate:options:]", "@@:Qq@Q", &calendarAdd},
+      {"+[NSCalendar currentCalendar]", "@@:", &sharedInstance},
+      {"-[NSUserDefaults objectForKey:]", "@@:@", &dictionaryGet},
+      {"-[NSUserDefaults setObject:forKey:]", "v@:@@",
+       [](id self, SEL, id value, id key) {
          record(self).items.insert(record(self).items.end(),
                                    {make("NSString", textOf(key)), send(value, "retain")});
-       })},
-      {"+[NSUserDefaults standardUserDefaults]",
-       "@@:", imp(+[](Class, SEL) { return sharedInstance("NSUserDefaults"); })},
-      {"-[NSURL absoluteString]", "@@:", imp(&textCopy)},
-      {"+[NSURL URLWithString:]", "@@:@", imp(+[](Class, SEL, id text) {
+       }},
+      {"+[NSUserDefaults standardUserDefaults]", "@@:", &sharedInstance},
+      {"-[NSURL absoluteString]", "@@:", &textCopy},
+      {"+[NSURL URLWithString:]", "@@:@",
+       [](Class, SEL, id text) {
          return textOf(text).empty() ? nullptr : fresh("NSURL", textOf(text));
-       })},
-      {"+[NSJSONSerialization JSONObjectWithData:options:error:]", "@@:@Q^@", imp(&jsonRead)},
-      {"+[NSJSONSerialization dataWithJSONObject:options:error:]", "@@:@Q^@", imp(&jsonWrite)},
+       }},
+      {"+[NSJSONSerialization JSONObjectWithData:options:error:]", "@@:@Q^@", &jsonRead},
+      {"+[NSJSONSerialization dataWithJSONObject:options:error:]", "@@:@Q^@", &jsonWrite},
       {"+[NSJSONSerialization isValidJSONObject:]", "c@:@",
-       imp(+[](Class, SEL, id object) { return BOOL(toJson(object).has_value()); })},
-      {"-[NSError localizedDescription]", "@@:", imp(&textCopy)},
+       [](Class, SEL, id object) { return BOOL(!textOf(object).empty()); }},
+      {"-[NSError localizedDescription]", "@@:", &textCopy},
       // developer.apple.com/documentation/safariservices: SFSafariWindow, SFSafariPage,
       // SFSafariPageProperties, SFSafariApplication
       {"-[SFSafariWindow openTabWithURL:makeActiveIfPossible:completionHandler:]", "v@:@c@?",
-       imp(&answerLater<&tab, id, BOOL>)},
+       &answerLater<&tab, id, BOOL>},
       {"-[SFSafariPage getPagePropertiesWithCompletionHandler:]", "v@:@?",
-       imp(&answerLater<&pageProperties>)},
-      {"-[SFSafariPageProperties url]", "@@:", imp(&firstItem)},
+       &answerLater<&pageProperties>},
+      {"-[SFSafariPageProperties url]", "@@:", &firstItem},
       {"+[SFSafariApplication showPreferencesForExtensionWithIdentifier:completionHandler:]",
-       "v@:@@?", imp(&answerLater<&preferencesError, id>)},
+       "v@:@@?", &answerLater<&preferencesError, id>},
       // developer.apple.com/documentation/usernotifications/unnotificationresponse
-      {"-[UNNotificationResponse actionIdentifier]", "@@:", imp(&firstItem)},
+      {"-[UNNotificationResponse actionIdentifier]", "@@:", &firstItem},
       // AppKit: NSWorkspace.h, NSResponder.h, NSViewController.h, NSControl.h, NSButton.h
       {"-[NSWorkspace "
        "openURLs:withAppBundleIdentifier:options:additionalEventParamDescriptor:launchIdentifiers:"
        "]",
-       "c@:@@Q@^@", imp(&openUrls)},
-      {"+[NSWorkspace sharedWorkspace]",
-       "@@:", imp(+[](Class, SEL) { return sharedInstance("NSWorkspace"); })},
-      {"-[NSResponder becomeFirstResponder]", "c@:", imp(+[](id self, SEL selector) {
+       "c@:@@Q@^@", &openUrls},
+      {"+[NSWorkspace sharedWorkspace]", "@@:", &sharedInstance},
+      {"-[NSResponder becomeFirstResponder]", "c@:",
+       [](id self, SEL selector) {
          note(self, selector);
          return YES;
-       })},
+       }},
       {"-[NSViewController initWithNibName:bundle:]", "@@:@@",
-       imp(+[](id self, SEL selector, id nib, id bundle) {
+       [](id self, SEL selector, id nib, id bundle) {
          note(self, selector, nib, bundle);
          return self;
-       })},
-      {"-[NSViewController initWithCoder:]", "@@:@", imp(&controllerInitCoder)},
-      {"-[NSViewController viewDidLoad]", "v@:", imp(&note<>)},
-      {"-[NSControl stringValue]", "@@:", imp(&textCopy)},
-      {"-[NSControl setStringValue:]", "v@:@", imp(+[](id self, SEL selector, id text) {
-         note(self, selector, text);
-         record(self).text = textOf(text);
-       })},
-      {"-[NSButton state]",
-       "q@:", imp(+[](id self, SEL) { return std::atol(textOf(self).c_str()); })},
-      {"-[NSButton setState:]", "v@:q", imp(+[](id self, SEL selector, NSInteger state) {
-         note(self, selector, state);
-         record(self).text = std::to_string(state);
-       })},
+       }},
+      {"-[NSViewController initWithCoder:]", "@@:@", &controllerInitCoder},
+      {"-[NSViewController viewDidLoad]", "v@:", &note<>},
+      {"-[NSControl stringValue]", "@@:", &textCopy},
+      {"-[NSControl setStringValue:]", "v@:@", &noteAndKeep<id>},
+      {"-[NSButton state]", "q@:", [](id self, SEL) { return std::atol(textOf(self).c_str()); }},
+      {"-[NSButton setState:]", "v@:q", &noteAndKeep<NSInteger>},
       // Foundation URL loading: NSURLSession.h, NSURLRequest.h, NSURLResponse.h
-      {"-[NSURLSessionConfiguration setRequestCachePolicy:]", "v@:Q", imp(&note<NSUInteger>)},
-      {"-[NSURLSessionConfiguration setURLCache:]", "v@:@", imp(&note<id>)},
-      {"-[NSURLSessionConfiguration setTimeoutIntervalForResource:]", "v@:d", imp(&note<double>)},
-      {"+[NSURLSessionConfiguration defaultSessionConfiguration]",
-       "@@:", imp(+[](Class, SEL) { return fresh("NSURLSessionConfiguration"); })},
-      {"+[NSURLSession sessionWithConfiguration:]", "@@:@", imp(&sessionWith)},
-      {"-[NSURLSession dataTaskWithRequest:completionHandler:]", "@@:@@?", imp(&sessionTask)},
-      {"-[NSURLSession finishTasksAndInvalidate]", "v@:", imp(&sessionInvalidate)},
-      {"-[NSURLSessionTask resume]", "v@:", imp(&taskResume)},
+      {"-[NSURLSessionConfiguration setRequestCachePolicy:]", "v@:Q", &note<NSUInteger>},
+      {"-[NSURLSessionConfiguration setURLCache:]", "v@:@", &note<id>},
+      {"-[NSURLSessionConfiguration setTimeoutIntervalForResource:]", "v@:d", &note<double>},
+      {"+[NSURLSessionConfiguration defaultSessionConfiguration]", "@@:", &autoreleasedInstance},
+      {"+[NSURLSession sessionWithConfiguration:]", "@@:@", &sessionWith},
+      {"-[NSURLSession dataTaskWithRequest:completionHandler:]", "@@:@@?", &sessionTask},
+      {"-[NSURLSession finishTasksAndInvalidate]", "v@:", &sessionInvalidate},
+      {"-[NSURLSessionTask resume]", "v@:", &taskResume},
       {"+[NSURLRequest requestWithURL:cachePolicy:timeoutInterval:]", "@@:@Qd",
-       imp(+[](Class, SEL, id url, NSUInteger policy, double timeout) {
+       [](Class, SEL, id url, NSUInteger policy, double timeout) {
          return fresh("NSMutableURLRequest", show(url) + " " + show(policy) + " " + show(timeout));
-       })},
+       }},
       {"-[NSMutableURLRequest addValue:forHTTPHeaderField:]", "v@:@@",
-       imp(+[](id self, SEL, id value, id field) {
+       [](id self, SEL, id value, id field) {
          record(self).text += " [" + show(field) + ": " + show(value) + "]";
-       })},
+       }},
       {"-[NSMutableURLRequest setHTTPMethod:]", "v@:@",
-       imp(+[](id self, SEL, id method) { record(self).text += " " + show(method); })},
-      {"-[NSHTTPURLResponse statusCode]", "q@:", imp(+[](id, SEL) { return NSInteger{200}; })},
+       [](id self, SEL, id method) { record(self).text += " " + show(method); }},
+      {"-[NSHTTPURLResponse statusCode]", "q@:", [](id, SEL) { return NSInteger{200}; }},
   };
   return table;
 }
@@ -464,19 +446,16 @@ __attribute__((constructor(101))) void registerStandIns() {
   std::map<std::string, Class> classes;
   std::vector<Class> order;
   std::istringstream hierarchy(kHierarchy);
-  for (std::string entry; hierarchy >> entry;) {
-    const auto colon = entry.find(':');
-    const std::string name = entry.substr(0, colon);
-    const std::string base = colon == std::string::npos ? "" : entry.substr(colon + 1);
+  for (std::string name, base;
+       std::getline(hierarchy >> std::ws, name, ':') && hierarchy >> base;) {
     order.push_back(classes[name] = objc_allocateClassPair(classes[base], name.c_str(), 0));
   }
   for (const Method& method : methods()) {
-    const std::string name = method.name;
-    const auto space = name.find(' ');
-    Class type = classes.at(name.substr(2, space - 2));
-    if (name[0] == '+') type = object_getClass(reinterpret_cast<id>(type));
-    const std::string selector = name.substr(space + 1, name.size() - space - 2);
-    class_addMethod(type, sel_registerName(selector.c_str()), method.implementation, method.types);
+    char kind = 0, className[64] = {}, selector[128] = {};
+    std::sscanf(method.name, "%c[%63s %127[^]]", &kind, className, selector);
+    Class type = classes.at(className);
+    if (kind == '+') type = object_getClass(reinterpret_cast<id>(type));
+    class_addMethod(type, sel_registerName(selector), method.implementation, method.types);
   }
   for (Class type : order) objc_registerClassPair(type);
   for (const char* name : {"UNUserNotificationCenterDelegate", "NSApplicationDelegate"}) {

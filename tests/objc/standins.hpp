@@ -40,8 +40,9 @@ struct Platform {
 Platform& platform();
 
 // A new object of a stand-in class, owned by the caller (+1), as alloc and init make it: with
-// its text (strings, numbers, URLs) and the objects it holds (taking over the caller's
-// references: elements; keys and values alternately; a response's action).
+// its text (of a string, number or URL; of an array or dictionary, its JSON if it has one) and
+// the objects it holds (taking over the caller's references: elements; keys and values
+// alternately; a response's action).
 id make(const char* className, std::string text = {}, std::vector<id> ownedItems = {});
 // A string that is never released, as CFSTR's and the frameworks' constants are.
 id permanentString(const char* text);
