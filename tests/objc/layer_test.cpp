@@ -173,7 +173,7 @@ TEST_F(Layer, NotificationResponsesOpenThePageOnlyForTheirActionsAndAlwaysComple
   const Calls open = {
       "NSWorkspace "
       "openURLs:withAppBundleIdentifier:options:additionalEventParamDescriptor:launchIdentifiers: "
-      "https://github.com/notifications com.apple.Safari 65536 nil 0"};
+      "https://github.com/notifications, com.apple.Safari 65536 nil 0"};
   const std::vector<std::pair<id, Calls>> cases = {
       {permanentString("com.apple.UNNotificationDefaultActionIdentifier"), open},
       {text("show"), open},

@@ -86,8 +86,6 @@ std::string show(T value) {
     const Record& entry = record(value);
     return entry.text.empty() && entry.className != "NSString" ? "<" + entry.className + ">"
                                                                : entry.text;
-  } else if constexpr (std::is_same_v<T, std::string>) {
-    return value;
   } else {
     return std::to_string(static_cast<long long>(value));
   }
@@ -239,9 +237,8 @@ id preferencesError() {
 }
 BOOL openUrls(id self, SEL selector, id urls, id bundle, NSUInteger options, id descriptor,
               id* identifiers) {
-  std::string list;
-  for (id url : record(urls).items) list += (list.empty() ? "" : ",") + textOf(url);
-  note(self, selector, list, bundle, options, descriptor, identifiers != nullptr);
+  for (id url : record(urls).items) record(urls).text += textOf(url) + ",";
+  note(self, selector, urls, bundle, options, descriptor, identifiers != nullptr);
   return YES;
 }
 id controllerInitCoder(id self, SEL selector, id coder) {
@@ -439,8 +436,7 @@ Platform& platform() {
 }
 
 // Before the layer's own load-time constructors, as the frameworks load before the executable.
-__attribute__((constructor(101))) void registerStandIns() {
-  if (objc_getClass("NSObject") != nullptr) return;
+__attribute__((constructor(101))) static void registerStandIns() {
   __objc_msg_forward2 = &unrecognised;
   _objc_weak_load = &weakLoad;
   std::map<std::string, Class> classes;
@@ -458,9 +454,8 @@ __attribute__((constructor(101))) void registerStandIns() {
     class_addMethod(type, sel_registerName(selector), method.implementation, method.types);
   }
   for (Class type : order) objc_registerClassPair(type);
-  for (const char* name : {"UNUserNotificationCenterDelegate", "NSApplicationDelegate"}) {
+  for (const char* name : {"UNUserNotificationCenterDelegate", "NSApplicationDelegate"})
     objc_registerProtocol(objc_allocateProtocol(name));
-  }
 }
 
 id make(const char* className, std::string text, std::vector<id> ownedItems) {
@@ -502,13 +497,8 @@ void runPending() {
 
 BalanceSheet settle() {
   runPending();
-  std::vector<id> kept;
-  {
-    const std::lock_guard lock(ledger().mutex);
-    kept.swap(ledger().shared);
-  }
-  for (id object : kept) send<void>(object, "release");
   const std::lock_guard lock(ledger().mutex);
+  for (id object : std::exchange(ledger().shared, {})) send<void>(object, "release");
   BalanceSheet sheet = std::exchange(ledger().totals, BalanceSheet{});
   for (auto& [object, entry] : ledger().records) {
     if (entry.alive && entry.className != "__NSCFConstantString") {
