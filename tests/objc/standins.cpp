@@ -108,11 +108,13 @@ void noteAndKeep(id self, SEL selector, T value) {
 // What the runtime calls for a selector no class answers: on a Mac, an uncaught exception.
 IMP unrecognised(id receiver, SEL selector) {
   const bool zombie = object_getClass(receiver) == objc_getClass("TidingsbellZombie");
-  std::fprintf(stderr, "%c[%s %s]: %s %p\n",
-               class_isMetaClass(object_getClass(receiver)) ? '+' : '-',
+  const bool toClass = class_isMetaClass(object_getClass(receiver));
+  std::fprintf(stderr, "%c[%s %s]: %s %p\n", toClass ? '+' : '-',
                zombie ? record(receiver).className.c_str() : object_getClassName(receiver),
                sel_getName(selector),
-               zombie ? "message sent to deallocated instance" : "unrecognized selector sent to",
+               zombie    ? "message sent to deallocated instance"
+               : toClass ? "unrecognized selector sent to class"
+                         : "unrecognized selector sent to instance",
                static_cast<void*>(receiver));
   std::abort();
 }
