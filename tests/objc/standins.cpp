@@ -92,11 +92,12 @@ std::string show(T value) {
 }
 // Records a send that reached the platform: the receiver's class, the selector, the arguments.
 template <typename... Args>
-void note(id self, SEL selector, Args... args) {
+id note(id self, SEL selector, Args... args) {
   std::string call = std::string(object_getClassName(self)) + " " + sel_getName(selector);
   ((call += " " + show(args)), ...);
   const std::lock_guard lock(platform().mutex);
   platform().calls.push_back(std::move(call));
+  return self;
 }
 
 template <typename T>
@@ -331,7 +332,7 @@ const std::vector<Method>& methods() {
       {"-[NSData length]", "Q@:", [](id self, SEL) { return record(self).text.size(); }},
       {"+[NSData dataWithBytesNoCopy:length:freeWhenDone:]", "@@:^vQc",
        [](Class, SEL, const char* bytes, NSUInteger length, BOOL) {
-         return fresh("NSData", std::string(bytes, length));
+         return fresh("NSData", {bytes, length});
        }},
       {"-[NSNumber longLongValue]",
        "q@:", [](id self, SEL) { return std::atoll(textOf(self).c_str()); }},
@@ -395,11 +396,7 @@ const std::vector<Method>& methods() {
          note(self, selector);
          return YES;
        }},
-      {"-[NSViewController initWithNibName:bundle:]", "@@:@@",
-       [](id self, SEL selector, id nib, id bundle) {
-         note(self, selector, nib, bundle);
-         return self;
-       }},
+      {"-[NSViewController initWithNibName:bundle:]", "@@:@@", &note<id, id>},
       {"-[NSViewController initWithCoder:]", "@@:@", &controllerInitCoder},
       {"-[NSViewController viewDidLoad]", "v@:", &note<>},
       {"-[NSControl stringValue]", "@@:", &textCopy},
