@@ -98,7 +98,8 @@ TEST_F(Layer, PageMessagesAreLoggedOnceThePageAnswers) {
              make("__NSCFBoolean", "1"), text("z"), make("NSNull"), text("list"),
              make("NSArray", R"([1,"a"])", {make("NSNumber", "1"), text("a")}), text("when"),
              make("NSArray", "", {make("NSDate")})}),
-       R"((nil) with userInfo (["s": 100% text, "n": 42, "b": 1, "z": <null>, "list": [1,"a"], "when": <NSArray>]))"},
+       R"((nil) with userInfo (["s": 100% text, "n": 42, "b": 1, "z": <null>, )"
+       R"("list": [1,"a"], "when": <NSArray>]))"},
   };
   for (const auto& [pageUrl, userInfo, line] : cases) {
     platform().script.pageUrl = pageUrl;
@@ -200,8 +201,9 @@ TEST_F(Layer, NotificationResponsesOpenThePageOnlyForTheirActionsAndAlwaysComple
   EXPECT_EQ(options, 4U) << "the alert option";
 }
 
-// The nib name goes on as given, nil included, and a nil from the base comes back as nil.
-TEST_F(Layer, BothControllersInitializersHandOnToTheBase) {
+// The loader's makings: the nib name goes on as given, nil included, and a nil from the base
+// comes back as nil; the application delegate answers launch and termination.
+TEST_F(Layer, TheControllersAndTheApplicationDelegateAreMadeAsTheLoaderMakesThem) {
   const Owned coder(make("NSCoder")), nib(text("Main"));
   for (const char* name : {"SafariExtensionViewController", "ViewController"}) {
     for (const bool coderFails : {false, true}) {
@@ -221,10 +223,7 @@ TEST_F(Layer, BothControllersInitializersHandOnToTheBase) {
                prefix + "WithNibName:bundle: Main nil", prefix + "WithNibName:bundle: nil nil"}));
     platform().calls.clear();
   }
-}
-
-TEST_F(Layer, TheApplicationDelegateAnswersLaunchAndTermination) {
-  const Owned delegate(made("AppDelegate"));
+  const Owned delegate(made("AppDelegate"));  // the application's, answering launch and end
   to<void, id>(delegate.get(), "applicationDidFinishLaunching:", nullptr);
   to<void, id>(delegate.get(), "applicationWillTerminate:", nullptr);
 }
