@@ -284,20 +284,18 @@ void taskResume(id self, SEL selector) {
 // becomes.
 constexpr const char* kHierarchy =
     "NSObject:- TidingsbellZombie:- NSString:NSObject __NSCFConstantString:NSString "
-    "NSData:NSObject "
-    "NSNumber:NSObject "
-    "__NSCFBoolean:NSNumber NSNull:NSObject NSArray:NSObject NSMutableArray:NSArray "
-    "NSDictionary:NSObject NSDate:NSObject NSCalendar:NSObject NSUserDefaults:NSObject "
-    "NSURL:NSObject NSJSONSerialization:NSObject NSError:NSObject NSCoder:NSObject "
-    "SFSafariExtensionHandler:NSObject SFSafariWindow:NSObject SFSafariTab:NSObject "
-    "SFSafariPage:NSObject SFSafariPageProperties:NSObject SFSafariApplication:NSObject "
-    "UNUserNotificationCenter:NSObject UNNotification:NSObject UNNotificationResponse:NSObject "
-    "NSWorkspace:NSObject NSResponder:NSObject NSViewController:NSResponder "
-    "SFSafariExtensionViewController:NSViewController NSView:NSResponder NSControl:NSView "
-    "NSTextField:NSControl NSButton:NSControl NSURLSessionConfiguration:NSObject "
-    "NSURLSession:NSObject NSURLSessionTask:NSObject NSURLSessionDataTask:NSURLSessionTask "
-    "NSURLRequest:NSObject NSMutableURLRequest:NSURLRequest NSURLResponse:NSObject "
-    "NSHTTPURLResponse:NSURLResponse";
+    "NSData:NSObject NSNumber:NSObject __NSCFBoolean:NSNumber NSNull:NSObject NSArray:NSObject "
+    "NSMutableArray:NSArray NSDictionary:NSObject NSDate:NSObject NSCalendar:NSObject "
+    "NSUserDefaults:NSObject NSURL:NSObject NSJSONSerialization:NSObject NSError:NSObject "
+    "NSCoder:NSObject SFSafariExtensionHandler:NSObject SFSafariWindow:NSObject "
+    "SFSafariTab:NSObject SFSafariPage:NSObject SFSafariPageProperties:NSObject "
+    "SFSafariApplication:NSObject UNUserNotificationCenter:NSObject UNNotification:NSObject "
+    "UNNotificationResponse:NSObject NSWorkspace:NSObject NSResponder:NSObject "
+    "NSViewController:NSResponder SFSafariExtensionViewController:NSViewController "
+    "NSView:NSResponder NSControl:NSView NSTextField:NSControl NSButton:NSControl "
+    "NSURLSessionConfiguration:NSObject NSURLSession:NSObject NSURLSessionTask:NSObject "
+    "NSURLSessionDataTask:NSURLSessionTask NSURLRequest:NSObject "
+    "NSMutableURLRequest:NSURLRequest NSURLResponse:NSObject NSHTTPURLResponse:NSURLResponse";
 
 struct Method {
   const char* name;  // as Apple writes it: -[Class selector], +[Class selector]
