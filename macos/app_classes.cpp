@@ -18,8 +18,6 @@ namespace {
 
 using namespace apple;
 
-using Bodies = ViewController::Bodies;
-
 constexpr const char* kControllerName = "ViewController";
 constexpr const char* kControllerBase = "NSViewController";
 
@@ -60,7 +58,7 @@ class LoadedWeak {
 };
 
 void check(const char* entry) {
-  Bodies::checkMainThread(appPlatform(), entry);
+  requireMainThread(appPlatform(), entry);
 }
 
 id weakGetter(id self, const char* ivarName, const char* entry) {
@@ -90,7 +88,7 @@ void setPersonalAccessTokenTextField(id self, SEL /*cmd*/, id field) {
   check("ViewController setPersonalAccessTokenTextField:");
   objc_storeWeak(slot(self, "_personalAccessTokenTextField"), field);
   TextField seamField(field);
-  Bodies::tokenHook(appPlatform(), field != nullptr ? &seamField : nullptr);
+  showStoredToken(appPlatform(), field != nullptr ? &seamField : nullptr);
 }
 
 id submitButton(id self, SEL /*cmd*/) {
@@ -110,7 +108,7 @@ void setMuteSwitch(id self, SEL /*cmd*/, id button) {
   check("ViewController setMuteSwitch:");
   objc_storeWeak(slot(self, "_muteSwitch"), button);
   Button seamButton(button);
-  Bodies::muteHook(appPlatform(), button != nullptr ? &seamButton : nullptr);
+  showStoredMuteFlag(appPlatform(), button != nullptr ? &seamButton : nullptr);
 }
 
 void viewDidLoad(id self, SEL /*cmd*/) {
@@ -120,25 +118,24 @@ void viewDidLoad(id self, SEL /*cmd*/) {
   const LoadedWeak field(slot(self, "_personalAccessTokenTextField"));
   TextField seamLabel(label);
   TextField seamField(field.get());
-  Bodies::viewDidLoad(appPlatform(), label != nullptr ? &seamLabel : nullptr,
-                      field.get() != nullptr ? &seamField : nullptr);
+  showAppNameAndFocusToken(appPlatform(), label != nullptr ? &seamLabel : nullptr,
+                           field.get() != nullptr ? &seamField : nullptr);
 }
 
 void openSafariExtensionPreferences(id /*self*/, SEL /*cmd*/, id /*sender*/) {
-  Bodies::openSafariExtensionPreferences(appPlatform());
+  askSafariForPreferences(appPlatform());
 }
 
 void submitPersonalAccessTokenAction(id self, SEL /*cmd*/, id /*sender*/) {
   check("ViewController submitPersonalAccessTokenAction:");
   const LoadedWeak field(slot(self, "_personalAccessTokenTextField"));
   const TextField seamField(field.get());
-  Bodies::submitPersonalAccessTokenAction(appPlatform(),
-                                          field.get() != nullptr ? &seamField : nullptr);
+  saveTokenFromField(appPlatform(), field.get() != nullptr ? &seamField : nullptr);
 }
 
 void muteValueChange(id /*self*/, SEL /*cmd*/, id sender) {
   const Button seamSender(sender);
-  Bodies::muteValueChange(appPlatform(), sender != nullptr ? &seamSender : nullptr);
+  saveMuteSwitch(appPlatform(), sender != nullptr ? &seamSender : nullptr);
 }
 
 void emptyOutlets(id self) {
@@ -149,14 +146,14 @@ void emptyOutlets(id self) {
 }
 
 id initWithNibName(id self, SEL /*cmd*/, id nibName, id bundle) {
-  Bodies::initialize(appPlatform(), "ViewController initWithNibName:bundle:");
+  requireMainThread(appPlatform(), "ViewController initWithNibName:bundle:");
   emptyOutlets(self);
   return sendSuper<id, id, id>(self, cls(kControllerBase), "initWithNibName:bundle:", nibName,
                                bundle);
 }
 
 id initWithCoder(id self, SEL /*cmd*/, id coder) {
-  Bodies::initialize(appPlatform(), "ViewController initWithCoder:");
+  requireMainThread(appPlatform(), "ViewController initWithCoder:");
   emptyOutlets(self);
   return sendSuper<id, id>(self, cls(kControllerBase), "initWithCoder:", coder);
 }
