@@ -83,9 +83,10 @@ void report(benchmark::State& state, const std::string& key, const std::string& 
   counters[key + "yard_min"] = minOf(yard) / 1e9;
   counters[key + "yard_med"] = medianOf(yard) / 1e9;
   counters[key + "ratio"] = ratio;
-  if (aim > 0) counters[key + "aim"] = aim;
   std::string verdict;
   if (aim > 0) {
+    counters[key + "aim"] = aim;
+    counters[key + "aim_met"] = ratio <= aim;
     char text[32];
     std::snprintf(text, sizeof text, " aim<=%.2g %s", aim, ratio <= aim ? "met" : "MISSED");
     verdict = text;
