@@ -230,43 +230,49 @@ class HeldBlock {
 
 // --- Methods of registered classes --------------------------------------------------------------
 
-// The runtime's type encoding of each type a registered method takes or returns. BOOL is
-// signed char on x86-64 and bool on arm64, and each has its own letter; a block is an object
-// of its own kind. A type missing here fails to compile rather than being guessed.
 template <typename T>
-struct TypeEncoding;
-template <char... letters>
-struct Letters {
-  static constexpr std::array<char, sizeof...(letters)> text{letters...};
-};
-template <>
-struct TypeEncoding<void> : Letters<'v'> {};
-template <>
-struct TypeEncoding<id> : Letters<'@'> {};
-template <>
-struct TypeEncoding<SEL> : Letters<':'> {};
-template <>
-struct TypeEncoding<Class> : Letters<'#'> {};
-template <>
-struct TypeEncoding<signed char> : Letters<'c'> {};
-template <>
-struct TypeEncoding<bool> : Letters<'B'> {};
-template <>
-struct TypeEncoding<NSInteger> : Letters<'q'> {};
-template <>
-struct TypeEncoding<NSUInteger> : Letters<'Q'> {};
-template <>
-struct TypeEncoding<double> : Letters<'d'> {};
-template <>
-struct TypeEncoding<id*> : Letters<'^', '@'> {};
+inline constexpr bool kIsBlock = false;
 template <typename R, typename... Args>
-struct TypeEncoding<R (^)(Args...)> : Letters<'@', '?'> {};
+inline constexpr bool kIsBlock<R (^)(Args...)> = true;
+template <typename T>
+inline constexpr bool kHasNoEncodingHere = false;
+
+// The runtime's letters for each type a registered method takes or returns. BOOL is signed char
+// on x86-64 and bool on arm64, and each has its own letter; a block is an object of its own kind.
+// A type missing here fails to compile rather than being guessed.
+template <typename T>
+consteval std::string_view typeLetters() {
+  if constexpr (std::is_same_v<T, void>)
+    return "v";
+  else if constexpr (std::is_same_v<T, id>)
+    return "@";
+  else if constexpr (std::is_same_v<T, SEL>)
+    return ":";
+  else if constexpr (std::is_same_v<T, Class>)
+    return "#";
+  else if constexpr (std::is_same_v<T, signed char>)
+    return "c";
+  else if constexpr (std::is_same_v<T, bool>)
+    return "B";
+  else if constexpr (std::is_same_v<T, NSInteger>)
+    return "q";
+  else if constexpr (std::is_same_v<T, NSUInteger>)
+    return "Q";
+  else if constexpr (std::is_same_v<T, double>)
+    return "d";
+  else if constexpr (std::is_same_v<T, id*>)
+    return "^@";
+  else if constexpr (kIsBlock<T>)
+    return "@?";
+  else
+    static_assert(kHasNoEncodingHere<T>, "no type encoding for this type");
+}
 
 template <typename... Types>
-constexpr auto typeEncoding() {
-  std::array<char, (TypeEncoding<Types>::text.size() + ... + 1)> encoding{};
+consteval auto typeEncoding() {
+  std::array<char, (typeLetters<Types>().size() + ... + 1)> encoding{};
   auto end = encoding.begin();
-  ((end = std::copy(TypeEncoding<Types>::text.begin(), TypeEncoding<Types>::text.end(), end)), ...);
+  ((end = std::ranges::copy(typeLetters<Types>(), end).out), ...);
   return encoding;
 }
 
