@@ -1,13 +1,9 @@
 #pragma once
-// The Objective-C runtime's C interface with its rules kept here rather than at each call:
-// - a send names the method's return and argument types; they are never deduced from the
-//   arguments, so an int cannot slip in where the method takes an NSInteger;
-// - objc_msgSend is only ever called cast to that exact type, never variadically, and only for
-//   returns it can deliver on every architecture we build for;
-// - "name"_sel and "Name"_cls look a selector or class up once;
-// - every owned reference says how it began: adopted (alloc/new/copy/init, CoreFoundation's
-//   Create and Copy functions) or retained (anything borrowed and kept);
-// - a method's type encoding comes from its C++ function type.
+// The Objective-C runtime's C interface, with the rules a call site could otherwise break kept
+// here: argument types are spelled, never deduced (an int passed where the method takes an
+// NSInteger would compile and be read wrong); objc_msgSend is cast to the method's exact type and
+// never asked for a return it cannot deliver; selectors and classes are looked up once; ownership
+// is named where it begins; type encodings come from the C++ function type.
 
 #include <Block.h>
 #include <CoreFoundation/CoreFoundation.h>
@@ -144,7 +140,7 @@ template <typename T>
 class Reference {
  public:
   Reference() = default;
-  explicit Reference(T adopted) : object_(adopted) {}  // as adopt; the harness spells it so
+  explicit Reference(T adopted) : object_(adopted) {}  // adopts: the runtime harness's spelling
   static Reference adopt(T object) { return Reference(object); }
   static Reference retain(T object) {
     return Reference(object != nullptr ? retainReference(object) : nullptr);
