@@ -2,30 +2,23 @@
 
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "shared/SettingsStore.hpp"
 
 namespace tidingsbell {
 
-using Bodies = ViewController::Bodies;
-
-void Bodies::checkMainThread(const AppPlatform& platform, const char* entry) {
-  platform::requireMainThread(platform.mainThread, entry);
+void requireMainThread(const AppPlatform& platform, const char* selector) {
+  platform::requireMainThread(platform.mainThread, selector);
 }
 
-void Bodies::initialize(const AppPlatform& platform, const char* entry) {
-  checkMainThread(platform, entry);
-}
-
-void Bodies::tokenHook(const AppPlatform& platform, platform::TextField* field) {
-  checkMainThread(platform, "ViewController setPersonalAccessTokenTextField:");
+void showStoredToken(const AppPlatform& platform, platform::TextField* field) {
+  requireMainThread(platform, "ViewController setPersonalAccessTokenTextField:");
   const std::optional<std::string> token = SettingsStore(platform.keychain).readToken();
   if (field != nullptr) field->setStringValue(token.value_or(std::string()));
 }
 
-void Bodies::muteHook(const AppPlatform& platform, platform::Button* button) {
-  checkMainThread(platform, "ViewController setMuteSwitch:");
+void showStoredMuteFlag(const AppPlatform& platform, platform::Button* button) {
+  requireMainThread(platform, "ViewController setMuteSwitch:");
   const bool muted = SettingsStore(platform.keychain).readMuteFlag().value_or(false);
   if (button != nullptr) {
     button->setState(
@@ -33,28 +26,16 @@ void Bodies::muteHook(const AppPlatform& platform, platform::Button* button) {
   }
 }
 
-void Bodies::viewDidLoad(const AppPlatform& platform, platform::TextField* label,
-                         platform::TextField* field) {
-  checkMainThread(platform, "ViewController viewDidLoad");
+void showAppNameAndFocusToken(const AppPlatform& platform, platform::TextField* label,
+                              platform::TextField* field) {
+  requireMainThread(platform, "ViewController viewDidLoad");
   if (label != nullptr) label->setStringValue(std::string(kAppName));
   if (field != nullptr) (void)field->becomeFirstResponder();
 }
 
-void Bodies::openSafariExtensionPreferences(const AppPlatform& platform) {
-  checkMainThread(platform, "ViewController openSafariExtensionPreferences:");
-  // Neither the work item nor its completion holds the controller or touches a control.
-  platform.userInitiatedQueue.async([&safari = platform.safari, &out = platform.standardOutput] {
-    safari.showPreferencesForExtension(kExtensionBundleIdentifier,
-                                       [&out](std::optional<platform::PlatformError> error) {
-                                         if (error) out.write(error->description + "\n");
-                                       });
-  });
-}
-
-void Bodies::submitPersonalAccessTokenAction(const AppPlatform& platform,
-                                             const platform::TextField* field) {
-  checkMainThread(platform, "ViewController submitPersonalAccessTokenAction:");
-  // Without a connected field, or without text the field can give, there is nothing to save;
+void saveTokenFromField(const AppPlatform& platform, const platform::TextField* field) {
+  requireMainThread(platform, "ViewController submitPersonalAccessTokenAction:");
+  // Without a connected field, or with text that has no UTF-8 form, there is nothing to save;
   // saving "" instead would erase the stored token.
   if (field == nullptr) return;
   const std::optional<std::string> text = field->stringValue();
@@ -62,85 +43,22 @@ void Bodies::submitPersonalAccessTokenAction(const AppPlatform& platform,
   (void)SettingsStore(platform.keychain).saveToken(*text);
 }
 
-void Bodies::muteValueChange(const AppPlatform& platform, const platform::Button* sender) {
-  checkMainThread(platform, "ViewController muteValueChange:");
+void saveMuteSwitch(const AppPlatform& platform, const platform::Button* sender) {
+  requireMainThread(platform, "ViewController muteValueChange:");
   const long state = sender != nullptr ? sender->state() : 0;
   (void)SettingsStore(platform.keychain)
       .saveMuteFlag(state == static_cast<long>(platform::ControlState::On));
 }
 
-ViewController::ViewController(const AppPlatform& platform, const char* initializer)
-    : platform_(platform) {
-  Bodies::initialize(platform, initializer);
-}
-
-std::unique_ptr<ViewController> ViewController::initWithCoder(const AppPlatform& platform) {
-  return std::unique_ptr<ViewController>(
-      new ViewController(platform, "ViewController initWithCoder:"));
-}
-
-std::unique_ptr<ViewController> ViewController::initWithNibNameBundle(const AppPlatform& platform) {
-  return std::unique_ptr<ViewController>(
-      new ViewController(platform, "ViewController initWithNibName:bundle:"));
-}
-
-std::shared_ptr<platform::TextField> ViewController::appNameLabel() const {
-  checkMainThread("ViewController appNameLabel");
-  return appNameLabel_;
-}
-
-void ViewController::setAppNameLabel(std::shared_ptr<platform::TextField> label) {
-  checkMainThread("ViewController setAppNameLabel:");
-  appNameLabel_ = std::move(label);
-}
-
-std::shared_ptr<platform::TextField> ViewController::personalAccessTokenTextField() const {
-  checkMainThread("ViewController personalAccessTokenTextField");
-  return personalAccessTokenTextField_.lock();
-}
-
-void ViewController::setPersonalAccessTokenTextField(
-    const std::shared_ptr<platform::TextField>& field) {
-  checkMainThread("ViewController setPersonalAccessTokenTextField:");
-  personalAccessTokenTextField_ = field;
-  Bodies::tokenHook(platform_, field.get());
-}
-
-std::shared_ptr<platform::Button> ViewController::submitButton() const {
-  checkMainThread("ViewController submitButton");
-  return submitButton_.lock();
-}
-
-void ViewController::setSubmitButton(const std::shared_ptr<platform::Button>& button) {
-  checkMainThread("ViewController setSubmitButton:");
-  submitButton_ = button;
-}
-
-std::shared_ptr<platform::Button> ViewController::muteSwitch() const {
-  checkMainThread("ViewController muteSwitch");
-  return muteSwitch_.lock();
-}
-
-void ViewController::setMuteSwitch(const std::shared_ptr<platform::Button>& button) {
-  checkMainThread("ViewController setMuteSwitch:");
-  muteSwitch_ = button;
-  Bodies::muteHook(platform_, button.get());
-}
-
-void ViewController::viewDidLoad() {
-  Bodies::viewDidLoad(platform_, appNameLabel_.get(), personalAccessTokenTextField_.lock().get());
-}
-
-void ViewController::openSafariExtensionPreferences(const void* /*sender*/) {
-  Bodies::openSafariExtensionPreferences(platform_);
-}
-
-void ViewController::submitPersonalAccessTokenAction(const void* /*sender*/) {
-  Bodies::submitPersonalAccessTokenAction(platform_, personalAccessTokenTextField_.lock().get());
-}
-
-void ViewController::muteValueChange(const platform::Button* sender) {
-  Bodies::muteValueChange(platform_, sender);
+void askSafariForPreferences(const AppPlatform& platform) {
+  requireMainThread(platform, "ViewController openSafariExtensionPreferences:");
+  // Neither the work item nor its completion holds the controller or touches a control.
+  platform.userInitiatedQueue.async([&safari = platform.safari, &out = platform.standardOutput] {
+    safari.showPreferencesForExtension(kExtensionBundleIdentifier,
+                                       [&out](std::optional<platform::PlatformError> error) {
+                                         if (error) out.write(error->description + "\n");
+                                       });
+  });
 }
 
 }  // namespace tidingsbell

@@ -1,7 +1,10 @@
 // Speed and memory figures, each beside its yardstick. The two sides of a figure are measured in
 // the same run, interleaved, over several rounds; the minimum and the median of each are printed
-// with their ratio, so a noisy machine moves both sides alike.
+// with their ratio, so a noisy machine moves both sides alike. Each group of figures is one Google
+// Benchmark run once (--benchmark_filter= picks groups); its figures are also its counters, times
+// in seconds, so --benchmark_format=json carries them too.
 
+#include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -20,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,12 +71,22 @@ double medianOf(Samples s) {
 
 int missedAims = 0;
 
-// One line: our min and median, the yardstick's, the ratio of the medians and of the minima.
-void report(const std::string& figure, const Samples& ours, const std::string& yardstick,
-            const Samples& yard, double scale, const char* unit, double aim = 0) {
+// One line: our min and median, the yardstick's, the ratio of the medians and of the minima; the
+// same figures as the group's counters, named after `key`.
+void report(benchmark::State& state, const std::string& key, const std::string& figure,
+            const Samples& ours, const std::string& yardstick, const Samples& yard, double scale,
+            const char* unit, double aim = 0) {
   const double ratio = medianOf(ours) / medianOf(yard);
+  auto& counters = state.counters;
+  counters[key + "ours_min"] = minOf(ours) / 1e9;
+  counters[key + "ours_med"] = medianOf(ours) / 1e9;
+  counters[key + "yard_min"] = minOf(yard) / 1e9;
+  counters[key + "yard_med"] = medianOf(yard) / 1e9;
+  counters[key + "ratio"] = ratio;
   std::string verdict;
   if (aim > 0) {
+    counters[key + "aim"] = aim;
+    counters[key + "aim_met"] = ratio <= aim;
     char text[32];
     std::snprintf(text, sizeof text, " aim<=%.2g %s", aim, ratio <= aim ? "met" : "MISSED");
     verdict = text;
@@ -93,50 +107,16 @@ fs::path scratch() {
   return folder;
 }
 
+// URLs under `base` as GitHub lists them, each after its key: "key{template}", space-separated.
+void appendUrls(std::string& text, const std::string& base, const char* urls) {
+  std::istringstream words(urls);
+  for (std::string url; words >> url;) {
+    text += ",\"" + url.substr(0, url.find('{')) + "_url\":\"" + base + "/" + url + "\"";
+  }
+}
+
 // A notification as GitHub sends it: the whole repository object with its forty-odd URLs.
 std::string githubNotification(int index) {
-  static const char* const kRepositoryUrls[][2] = {{"forks", ""},
-                                                   {"keys", "{/key_id}"},
-                                                   {"collaborators", "{/collaborator}"},
-                                                   {"teams", ""},
-                                                   {"hooks", ""},
-                                                   {"issue_events", "{/number}"},
-                                                   {"events", ""},
-                                                   {"assignees", "{/user}"},
-                                                   {"branches", "{/branch}"},
-                                                   {"tags", ""},
-                                                   {"blobs", "{/sha}"},
-                                                   {"git_tags", "{/sha}"},
-                                                   {"git_refs", "{/sha}"},
-                                                   {"trees", "{/sha}"},
-                                                   {"statuses", "{/sha}"},
-                                                   {"languages", ""},
-                                                   {"stargazers", ""},
-                                                   {"contributors", ""},
-                                                   {"subscribers", ""},
-                                                   {"subscription", ""},
-                                                   {"commits", "{/sha}"},
-                                                   {"git_commits", "{/sha}"},
-                                                   {"comments", "{/number}"},
-                                                   {"issue_comment", "{/number}"},
-                                                   {"contents", "{+path}"},
-                                                   {"compare", "{base}...{head}"},
-                                                   {"merges", ""},
-                                                   {"archive", "{archive_format}{/ref}"},
-                                                   {"downloads", ""},
-                                                   {"issues", "{/number}"},
-                                                   {"pulls", "{/number}"},
-                                                   {"milestones", "{/number}"},
-                                                   {"notifications", "{?since,all,participating}"},
-                                                   {"labels", "{/name}"},
-                                                   {"releases", "{/id}"},
-                                                   {"deployments", ""}};
-  static const char* const kOwnerUrls[][2] = {
-      {"followers", ""},       {"following", "{/other_user}"},
-      {"gists", "{/gist_id}"}, {"starred", "{/owner}{/repo}"},
-      {"subscriptions", ""},   {"organizations", ""},
-      {"repos", ""},           {"events", "{/privacy}"},
-      {"received_events", ""}};
   const std::string owner = index % 2 == 0 ? "octo-org" : "marblequail";
   const std::string name = "repository-" + std::to_string(index % 7);
   const std::string api = "https://api.github.com";
@@ -156,16 +136,22 @@ std::string githubNotification(int index) {
       "\"https://avatars.githubusercontent.com/u/583231?v=4\",\"gravatar_id\":\"\","
       "\"url\":\"" +
       user + "\",\"html_url\":\"https://github.com/" + owner + "\"";
-  for (const auto& [key, tail] : kOwnerUrls) {
-    text += std::string(",\"") + key + "_url\":\"" + user + "/" + key + tail + "\"";
-  }
+  appendUrls(text, user,
+             "followers following{/other_user} gists{/gist_id} starred{/owner}{/repo} "
+             "subscriptions organizations repos events{/privacy} received_events");
   text += ",\"type\":\"Organization\",\"site_admin\":false},\"html_url\":\"https://github.com/" +
           owner + "/" + name +
           "\",\"description\":\"The badge that tells you what waits.\",\"fork\":false,\"url\":\"" +
           repo + "\"";
-  for (const auto& [key, tail] : kRepositoryUrls) {
-    text += std::string(",\"") + key + "_url\":\"" + repo + "/" + key + tail + "\"";
-  }
+  appendUrls(text, repo,
+             "forks keys{/key_id} collaborators{/collaborator} teams hooks issue_events{/number} "
+             "events assignees{/user} branches{/branch} tags blobs{/sha} git_tags{/sha} "
+             "git_refs{/sha} trees{/sha} statuses{/sha} languages stargazers contributors "
+             "subscribers subscription commits{/sha} git_commits{/sha} comments{/number} "
+             "issue_comment{/number} contents{+path} compare{base}...{head} merges "
+             "archive{archive_format}{/ref} downloads issues{/number} pulls{/number} "
+             "milestones{/number} notifications{?since,all,participating} labels{/name} "
+             "releases{/id} deployments");
   text += "},\"url\":\"" + api + "/notifications/threads/" + id + "\",\"subscription_url\":\"" +
           api + "/notifications/threads/" + id + "/subscription\"}";
   return text;
@@ -395,7 +381,7 @@ struct ServerProcess {
 
 // A throttled validation: one defaults read (a stat() while the file is unchanged), one calendar
 // step, one comparison. Yardstick: one stat() of the same file.
-void throttledValidation() {
+void throttledValidation(benchmark::State& state) {
   Stack stack(standin::CurlSessionOptions{}, "throttle");
   stack.defaults.setObject(stack.clock.now(), kLastCheckKey);
   const ExtensionPlatform& platform = stack.platform;
@@ -416,13 +402,13 @@ void throttledValidation() {
   if (stack.defaults.objectForKey(kLastCheckKey) != lastCheck) {
     std::printf("a throttled validation polled\n");
   }
-  report("throttled validation", ours, "one stat()", yard, 1e3, "us", 1.2);
+  report(state, "", "throttled validation", ours, "one stat()", yard, 1e3, "us", 1.2);
 }
 
 // The count of a body on a thread that has never parsed before, the worst a poll's completion
 // meets, against simdjson's own DOM parse and count of the same bytes with a parser kept warm. The
 // body is made once, padded as the session delivers it; nothing is copied inside the timed calls.
-void countFromBody(int notifications) {
+void countFromBody(benchmark::State& state, int notifications) {
   const std::string text = githubBody(notifications);
   std::optional<platform::Bytes> body(std::in_place, text.begin(), text.end());
   body->reserve(body->size() + simdjson::SIMDJSON_PADDING);
@@ -457,14 +443,15 @@ void countFromBody(int notifications) {
   if (badge != std::to_string(notifications) || domCount != std::size_t(notifications)) {
     std::printf("wrong count\n");
   }
-  report("count, " + std::to_string(notifications) + " notifications (" +
+  report(state, "",
+         "count, " + std::to_string(notifications) + " notifications (" +
              std::to_string(text.size() / 1024) + " kB)",
          ours, "simdjson DOM parse", yard, 1e3, "us", 1.1);
 }
 
 // Polls over HTTPS on loopback, a new connection each, interleaved poll by poll with the
 // yardsticks doing the same poll.
-void polls(const std::string& label, const fs::path& caFile, int port) {
+void polls(benchmark::State& state, const std::string& label, const fs::path& caFile, int port) {
   standin::CurlSessionOptions options;
   options.connectTo = {"api.github.com:443:127.0.0.1:" + std::to_string(port)};
   options.extraCaFile = caFile.string();
@@ -515,22 +502,28 @@ void polls(const std::string& label, const fs::path& caFile, int port) {
   if (wrong != 0) std::printf("%d polls gave a wrong count\n", wrong);
   const std::string poll = "poll, " + label;
   if (node) {
-    report(poll + ", wall", ours.wall, "Node.js", nodeSide.wall, 1e6, "ms", 0.5);
-    report(poll + ", CPU", ours.cpu, "Node.js", nodeSide.cpu, 1e6, "ms", 0.5);
+    report(state, "node_wall_", poll + ", wall", ours.wall, "Node.js", nodeSide.wall, 1e6, "ms",
+           0.5);
+    report(state, "node_cpu_", poll + ", CPU", ours.cpu, "Node.js", nodeSide.cpu, 1e6, "ms", 0.5);
+    state.counters["node_VmHWM_kB"] = node->status("VmHWM");
     std::printf("%-36s %9.0f kB peak RSS (VmHWM) of the Node.js poller\n", "",
-                node->status("VmHWM"));
+                state.counters["node_VmHWM_kB"].value);
   } else {
     std::printf("%-36s skipped: node is not installed\n", (poll + " vs Node.js").c_str());
   }
-  report(poll + ", CPU", ours.cpu, "libcurl, kept handle", kept.cpu, 1e6, "ms", 1.5);
-  report(poll + ", wall", ours.wall, "libcurl, kept handle", kept.wall, 1e6, "ms");
-  report(poll + ", CPU", ours.cpu, "libcurl, fresh handle", fresh.cpu, 1e6, "ms");
-  report(poll + ", wall", ours.wall, "libcurl, fresh handle", fresh.wall, 1e6, "ms");
+  report(state, "kept_cpu_", poll + ", CPU", ours.cpu, "libcurl, kept handle", kept.cpu, 1e6, "ms",
+         1.5);
+  report(state, "kept_wall_", poll + ", wall", ours.wall, "libcurl, kept handle", kept.wall, 1e6,
+         "ms");
+  report(state, "fresh_cpu_", poll + ", CPU", ours.cpu, "libcurl, fresh handle", fresh.cpu, 1e6,
+         "ms");
+  report(state, "fresh_wall_", poll + ", wall", ours.wall, "libcurl, fresh handle", fresh.wall, 1e6,
+         "ms");
 }
 
 // tidingsbell-safari itself over 2,000 polls after 100 to warm up: its threads, descriptors and
 // resident memory must come back, and its peak resident memory is read from its own /proc entry.
-void safariOverThousandsOfPolls(const fs::path& caFile, int port) {
+void safariOverThousandsOfPolls(benchmark::State& state, const fs::path& caFile, int port) {
   ::setenv("XDG_DATA_HOME", (scratch() / "safari-home").c_str(), 1);
   {
     standin::FileKeychain keychain;
@@ -562,43 +555,75 @@ void safariOverThousandsOfPolls(const fs::path& caFile, int port) {
   const auto end = sample();
   // A leak keeps growing; a pool or a heap that settles grows in the first half alone.
   std::printf("tidingsbell-safari over 2,000 polls: %d wrong badges; growth (second half):", wrong);
+  state.counters["wrong_badges"] = wrong;
   const char* const names[] = {"threads", "descriptors", "resident kB"};
+  const char* const keys[] = {"threads_growth", "fds_growth", "rss_kB_growth"};
   for (std::size_t i = 0; i < 3; ++i) {
     std::printf(" %s %+g (%+g)", names[i], end[i] - start[i], end[i] - halfway[i]);
+    state.counters[keys[i]] = end[i] - start[i];
+    state.counters[std::string(keys[i]) + "_2nd_half"] = end[i] - halfway[i];
   }
-  std::printf("\n");
-  std::printf("tidingsbell-safari peak RSS (VmHWM): %g kB\n", safari.status("VmHWM"));
+  state.counters["VmHWM_kB"] = safari.status("VmHWM");
+  std::printf("\ntidingsbell-safari peak RSS (VmHWM): %g kB\n", state.counters["VmHWM_kB"].value);
   safari.ask("quit\n");
+}
+
+// Made once, by the first group that polls, so that a filtered run pays only for what it runs.
+struct Shared {
+  standin::CertificatePaths certificates =
+      standin::ensureCertificates(scratch() / "certs", {"api.github.com", "github.com"});
+  // A trust store the size of the system's, with the stand-in's authority in it.
+  fs::path bundle = [this] {
+    const fs::path path = scratch() / "certs" / "bundle.pem";
+    std::ofstream(path) << std::ifstream("/etc/ssl/certs/ca-certificates.crt").rdbuf()
+                        << std::ifstream(certificates.caCertificate).rdbuf();
+    return path;
+  }();
+  ServerProcess server{certificates, githubBody(50)};
+};
+
+const Shared& shared() {
+  static const Shared made;
+  if (made.server.port <= 0) {
+    std::fprintf(stderr, "the stand-in GitHub did not start\n");
+    std::exit(1);
+  }
+  return made;
 }
 
 }  // namespace
 }  // namespace tidingsbell
 
-int main() {
+int main(int argc, char** argv) {
   using namespace tidingsbell;
-  const fs::path certs = scratch() / "certs";
-  const auto certificates = standin::ensureCertificates(certs, {"api.github.com", "github.com"});
-  // A trust store the size of the system's, with the stand-in's authority in it.
-  const fs::path bundle = certs / "bundle.pem";
-  {
-    std::ofstream out(bundle);
-    out << std::ifstream("/etc/ssl/certs/ca-certificates.crt").rdbuf()
-        << std::ifstream(certificates.caCertificate).rdbuf();
-  }
-  const ServerProcess server(certificates, githubBody(50));
-  if (server.port <= 0) {
-    std::fprintf(stderr, "the stand-in GitHub did not start\n");
-    return 1;
-  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   curl_global_init(CURL_GLOBAL_DEFAULT);
+  // Each group runs its interleaved rounds once; its own time is only how long that took.
+  auto group = [](const char* name, auto body) {
+    benchmark::RegisterBenchmark(name,
+                                 [body](benchmark::State& state) {
+                                   for (auto _ : state) body(state);
+                                 })
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+  };
+  group("throttled_validation", throttledValidation);
+  group("count/50", [](benchmark::State& s) { countFromBody(s, 50); });
+  group("count/1234", [](benchmark::State& s) { countFromBody(s, 1234); });
+  group("poll/standin_ca", [](benchmark::State& s) {
+    polls(s, "stand-in's CA", shared().certificates.caCertificate, shared().server.port);
+  });
+  group("poll/system_bundle", [](benchmark::State& s) {
+    polls(s, "system-sized CA bundle", shared().bundle, shared().server.port);
+  });
+  group("safari_2000_polls", [](benchmark::State& s) {
+    safariOverThousandsOfPolls(s, shared().certificates.caCertificate, shared().server.port);
+  });
   std::printf("%-36s %9s %9s    | %-26s %9s %9s |\n", "figure", "min", "median", "yardstick", "min",
               "median");
-  throttledValidation();
-  countFromBody(50);
-  countFromBody(1234);
-  polls("stand-in's CA", certificates.caCertificate, server.port);
-  polls("system-sized CA bundle", bundle, server.port);
-  safariOverThousandsOfPolls(certificates.caCertificate, server.port);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
   std::printf("%d aims missed\n", missedAims);
   std::error_code ignored;
   fs::remove_all(scratch(), ignored);

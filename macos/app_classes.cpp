@@ -18,10 +18,9 @@ namespace {
 
 using namespace apple;
 
-using Bodies = ViewController::Bodies;
-
-constexpr const char* kControllerName = "ViewController";
-constexpr const char* kControllerBase = "NSViewController";
+Class controllerBase() {
+  return "NSViewController"_cls;
+}
 
 // --- AppDelegate -------------------------------------------------------------------------------
 
@@ -33,34 +32,20 @@ void willTerminate(id /*self*/, SEL /*cmd*/, id /*notification*/) {
   AppDelegate(appPlatform()).applicationWillTerminate();
 }
 
-id delegateInit(id self, SEL /*cmd*/) {
-  return sendSuper(self, cls("NSObject"), "init");
-}
-
 // --- ViewController ----------------------------------------------------------------------------
 
 id* slot(id self, const char* ivarName) {
-  Ivar ivar = class_getInstanceVariable(cls(kControllerName), ivarName);
+  Ivar ivar = class_getInstanceVariable("ViewController"_cls, ivarName);
   return reinterpret_cast<id*>(reinterpret_cast<char*>(self) + ivar_getOffset(ivar));
 }
 
 // A weak outlet's control, retained for the length of a call (nil once the control is gone).
-class LoadedWeak {
- public:
-  explicit LoadedWeak(id* weakSlot) : object_(objc_loadWeakRetained(weakSlot)) {}
-  LoadedWeak(const LoadedWeak&) = delete;
-  LoadedWeak& operator=(const LoadedWeak&) = delete;
-  ~LoadedWeak() {
-    if (object_ != nullptr) send<void>(object_, "release");
-  }
-  [[nodiscard]] id get() const { return object_; }
-
- private:
-  id object_;
-};
+Owned loadWeak(id self, const char* ivarName) {
+  return Owned::adopt(objc_loadWeakRetained(slot(self, ivarName)));
+}
 
 void check(const char* entry) {
-  Bodies::checkMainThread(appPlatform(), entry);
+  requireMainThread(appPlatform(), entry);
 }
 
 id weakGetter(id self, const char* ivarName, const char* entry) {
@@ -77,8 +62,8 @@ void setAppNameLabel(id self, SEL /*cmd*/, id label) {
   check("ViewController setAppNameLabel:");
   id* strong = slot(self, "_appNameLabel");
   id old = *strong;
-  *strong = label != nullptr ? send(label, "retain") : nullptr;
-  if (old != nullptr) send<void>(old, "release");
+  *strong = label != nullptr ? send(label, "retain"_sel) : nullptr;
+  if (old != nullptr) send<void>(old, "release"_sel);
 }
 
 id personalAccessTokenTextField(id self, SEL /*cmd*/) {
@@ -90,7 +75,7 @@ void setPersonalAccessTokenTextField(id self, SEL /*cmd*/, id field) {
   check("ViewController setPersonalAccessTokenTextField:");
   objc_storeWeak(slot(self, "_personalAccessTokenTextField"), field);
   TextField seamField(field);
-  Bodies::tokenHook(appPlatform(), field != nullptr ? &seamField : nullptr);
+  showStoredToken(appPlatform(), field != nullptr ? &seamField : nullptr);
 }
 
 id submitButton(id self, SEL /*cmd*/) {
@@ -110,73 +95,61 @@ void setMuteSwitch(id self, SEL /*cmd*/, id button) {
   check("ViewController setMuteSwitch:");
   objc_storeWeak(slot(self, "_muteSwitch"), button);
   Button seamButton(button);
-  Bodies::muteHook(appPlatform(), button != nullptr ? &seamButton : nullptr);
+  showStoredMuteFlag(appPlatform(), button != nullptr ? &seamButton : nullptr);
 }
 
 void viewDidLoad(id self, SEL /*cmd*/) {
   check("ViewController viewDidLoad");
-  sendSuper<void>(self, cls(kControllerBase), "viewDidLoad");
+  sendSuper<void>(self, controllerBase(), "viewDidLoad"_sel);
   id label = *slot(self, "_appNameLabel");
-  const LoadedWeak field(slot(self, "_personalAccessTokenTextField"));
+  const Owned field = loadWeak(self, "_personalAccessTokenTextField");
   TextField seamLabel(label);
   TextField seamField(field.get());
-  Bodies::viewDidLoad(appPlatform(), label != nullptr ? &seamLabel : nullptr,
-                      field.get() != nullptr ? &seamField : nullptr);
+  showAppNameAndFocusToken(appPlatform(), label != nullptr ? &seamLabel : nullptr,
+                           field.get() != nullptr ? &seamField : nullptr);
 }
 
 void openSafariExtensionPreferences(id /*self*/, SEL /*cmd*/, id /*sender*/) {
-  Bodies::openSafariExtensionPreferences(appPlatform());
+  askSafariForPreferences(appPlatform());
 }
 
 void submitPersonalAccessTokenAction(id self, SEL /*cmd*/, id /*sender*/) {
   check("ViewController submitPersonalAccessTokenAction:");
-  const LoadedWeak field(slot(self, "_personalAccessTokenTextField"));
+  const Owned field = loadWeak(self, "_personalAccessTokenTextField");
   const TextField seamField(field.get());
-  Bodies::submitPersonalAccessTokenAction(appPlatform(),
-                                          field.get() != nullptr ? &seamField : nullptr);
+  saveTokenFromField(appPlatform(), field.get() != nullptr ? &seamField : nullptr);
 }
 
 void muteValueChange(id /*self*/, SEL /*cmd*/, id sender) {
   const Button seamSender(sender);
-  Bodies::muteValueChange(appPlatform(), sender != nullptr ? &seamSender : nullptr);
-}
-
-void emptyOutlets(id self) {
-  setAppNameLabel(self, nullptr, nullptr);
-  objc_storeWeak(slot(self, "_personalAccessTokenTextField"), nullptr);
-  objc_storeWeak(slot(self, "_submitButton"), nullptr);
-  objc_storeWeak(slot(self, "_muteSwitch"), nullptr);
+  saveMuteSwitch(appPlatform(), sender != nullptr ? &seamSender : nullptr);
 }
 
 id initWithNibName(id self, SEL /*cmd*/, id nibName, id bundle) {
-  Bodies::initialize(appPlatform(), "ViewController initWithNibName:bundle:");
-  emptyOutlets(self);
-  return sendSuper<id, id, id>(self, cls(kControllerBase), "initWithNibName:bundle:", nibName,
+  requireMainThread(appPlatform(), "ViewController initWithNibName:bundle:");
+  return sendSuper<id, id, id>(self, controllerBase(), "initWithNibName:bundle:"_sel, nibName,
                                bundle);
 }
 
 id initWithCoder(id self, SEL /*cmd*/, id coder) {
-  Bodies::initialize(appPlatform(), "ViewController initWithCoder:");
-  emptyOutlets(self);
-  return sendSuper<id, id>(self, cls(kControllerBase), "initWithCoder:", coder);
+  requireMainThread(appPlatform(), "ViewController initWithCoder:");
+  return sendSuper<id, id>(self, controllerBase(), "initWithCoder:"_sel, coder);
 }
 
+// The runtime frees the instance but not what its variables hold: the strong label keeps a
+// reference until released here, and a weak slot stays in the runtime's weak table, to be zeroed
+// in freed memory when its control goes, unless it is destroyed here.
 void controllerDealloc(id self, SEL /*cmd*/) {
   id* label = slot(self, "_appNameLabel");
-  if (*label != nullptr) send<void>(*label, "release");
+  if (*label != nullptr) send<void>(*label, "release"_sel);
   *label = nullptr;
   objc_destroyWeak(slot(self, "_personalAccessTokenTextField"));
   objc_destroyWeak(slot(self, "_submitButton"));
   objc_destroyWeak(slot(self, "_muteSwitch"));
-  sendSuper<void>(self, cls(kControllerBase), "dealloc");
+  sendSuper<void>(self, controllerBase(), "dealloc"_sel);
 }
 
 // --- Registration ------------------------------------------------------------------------------
-
-template <typename Function>
-void addMethod(Class target, const char* selector, Function function, const char* types) {
-  class_addMethod(target, sel(selector), reinterpret_cast<IMP>(function), types);
-}
 
 void addOutlet(Class target, const char* property, const char* ivarName, const char* type,
                bool weak) {
@@ -187,42 +160,39 @@ void addOutlet(Class target, const char* property, const char* ivarName, const c
 }
 
 __attribute__((constructor)) void registerApplicationClasses() {
-  Class delegate = objc_allocateClassPair(cls("NSObject"), "AppDelegate", 0);
+  Class delegate = objc_allocateClassPair("NSObject"_cls, "AppDelegate", 0);
   if (delegate != nullptr) {
     if (Protocol* protocol = objc_getProtocol("NSApplicationDelegate")) {
       class_addProtocol(delegate, protocol);
     }
-    addMethod(delegate, "applicationDidFinishLaunching:", &didFinishLaunching, "v@:@");
-    addMethod(delegate, "applicationWillTerminate:", &willTerminate, "v@:@");
-    addMethod(delegate, "init", &delegateInit, "@@:");
+    addMethod(delegate, "applicationDidFinishLaunching:", &didFinishLaunching);
+    addMethod(delegate, "applicationWillTerminate:", &willTerminate);
     objc_registerClassPair(delegate);
   }
 
-  Class base = cls(kControllerBase);
-  Class controller = base != nullptr ? objc_allocateClassPair(base, kControllerName, 0) : nullptr;
+  Class base = controllerBase();
+  Class controller = base != nullptr ? objc_allocateClassPair(base, "ViewController", 0) : nullptr;
   if (controller == nullptr) return;
   addOutlet(controller, "appNameLabel", "_appNameLabel", "@\"NSTextField\"", false);
   addOutlet(controller, "personalAccessTokenTextField", "_personalAccessTokenTextField",
             "@\"NSTextField\"", true);
   addOutlet(controller, "submitButton", "_submitButton", "@\"NSButton\"", true);
   addOutlet(controller, "muteSwitch", "_muteSwitch", "@\"NSButton\"", true);
-  addMethod(controller, "appNameLabel", &appNameLabel, "@@:");
-  addMethod(controller, "setAppNameLabel:", &setAppNameLabel, "v@:@");
-  addMethod(controller, "personalAccessTokenTextField", &personalAccessTokenTextField, "@@:");
-  addMethod(controller, "setPersonalAccessTokenTextField:", &setPersonalAccessTokenTextField,
-            "v@:@");
-  addMethod(controller, "submitButton", &submitButton, "@@:");
-  addMethod(controller, "setSubmitButton:", &setSubmitButton, "v@:@");
-  addMethod(controller, "muteSwitch", &muteSwitch, "@@:");
-  addMethod(controller, "setMuteSwitch:", &setMuteSwitch, "v@:@");
-  addMethod(controller, "viewDidLoad", &viewDidLoad, "v@:");
-  addMethod(controller, "openSafariExtensionPreferences:", &openSafariExtensionPreferences, "v@:@");
-  addMethod(controller, "submitPersonalAccessTokenAction:", &submitPersonalAccessTokenAction,
-            "v@:@");
-  addMethod(controller, "muteValueChange:", &muteValueChange, "v@:@");
-  addMethod(controller, "initWithNibName:bundle:", &initWithNibName, "@@:@@");
-  addMethod(controller, "initWithCoder:", &initWithCoder, "@@:@");
-  addMethod(controller, "dealloc", &controllerDealloc, "v@:");
+  addMethod(controller, "appNameLabel", &appNameLabel);
+  addMethod(controller, "setAppNameLabel:", &setAppNameLabel);
+  addMethod(controller, "personalAccessTokenTextField", &personalAccessTokenTextField);
+  addMethod(controller, "setPersonalAccessTokenTextField:", &setPersonalAccessTokenTextField);
+  addMethod(controller, "submitButton", &submitButton);
+  addMethod(controller, "setSubmitButton:", &setSubmitButton);
+  addMethod(controller, "muteSwitch", &muteSwitch);
+  addMethod(controller, "setMuteSwitch:", &setMuteSwitch);
+  addMethod(controller, "viewDidLoad", &viewDidLoad);
+  addMethod(controller, "openSafariExtensionPreferences:", &openSafariExtensionPreferences);
+  addMethod(controller, "submitPersonalAccessTokenAction:", &submitPersonalAccessTokenAction);
+  addMethod(controller, "muteValueChange:", &muteValueChange);
+  addMethod(controller, "initWithNibName:bundle:", &initWithNibName);
+  addMethod(controller, "initWithCoder:", &initWithCoder);
+  addMethod(controller, "dealloc", &controllerDealloc);
   objc_registerClassPair(controller);
 }
 

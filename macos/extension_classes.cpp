@@ -19,9 +19,6 @@ using ValidationBlock = void (^)(BOOL, id);
 using CompletionBlock = void (^)(void);
 using PresentationBlock = void (^)(NSUInteger);
 
-constexpr const char* kHandlerBase = "SFSafariExtensionHandler";
-constexpr const char* kPopoverBase = "SFSafariExtensionViewController";
-
 SafariExtensionHandler entries() {
   return SafariExtensionHandler(extensionPlatform());
 }
@@ -64,33 +61,22 @@ void willPresent(id /*self*/, SEL /*cmd*/, id /*center*/, id /*notification*/,
       });
 }
 
-id handlerInit(id self, SEL /*cmd*/) {
-  return sendSuper(self, cls(kHandlerBase), "init");
-}
-
-void handlerDealloc(id self, SEL /*cmd*/) {
-  sendSuper<void>(self, cls(kHandlerBase), "dealloc");
-}
-
 id popoverInitWithNibName(id self, SEL /*cmd*/, id nibName, id bundle) {
   SafariExtensionViewController::initWithNibNameBundle(extensionPlatform().mainThread);
-  return sendSuper<id, id, id>(self, cls(kPopoverBase), "initWithNibName:bundle:", nibName, bundle);
+  return sendSuper<id, id, id>(self, "SFSafariExtensionViewController"_cls,
+                               "initWithNibName:bundle:"_sel, nibName, bundle);
 }
 
 id popoverInitWithCoder(id self, SEL /*cmd*/, id coder) {
   SafariExtensionViewController::initWithCoder(extensionPlatform().mainThread);
-  return sendSuper<id, id>(self, cls(kPopoverBase), "initWithCoder:", coder);
-}
-
-template <typename Function>
-void addMethod(Class target, const char* selector, Function function, const char* types) {
-  class_addMethod(target, sel(selector), reinterpret_cast<IMP>(function), types);
+  return sendSuper<id, id>(self, "SFSafariExtensionViewController"_cls, "initWithCoder:"_sel,
+                           coder);
 }
 
 __attribute__((constructor)) void registerExtensionClasses() {
   // Without SafariServices there is no base class, and no principal class can be made.
-  Class handlerBase = cls(kHandlerBase);
-  Class popoverBase = cls(kPopoverBase);
+  Class handlerBase = "SFSafariExtensionHandler"_cls;
+  Class popoverBase = "SFSafariExtensionViewController"_cls;
   if (handlerBase == nullptr || popoverBase == nullptr) return;
 
   Class handler = objc_allocateClassPair(handlerBase, "SafariExtensionHandler", 0);
@@ -98,25 +84,21 @@ __attribute__((constructor)) void registerExtensionClasses() {
     if (Protocol* delegate = objc_getProtocol("UNUserNotificationCenterDelegate")) {
       class_addProtocol(handler, delegate);
     }
-    addMethod(handler, "messageReceivedWithName:fromPage:userInfo:", &messageReceived, "v@:@@@");
-    addMethod(handler, "toolbarItemClickedInWindow:", &toolbarItemClicked, "v@:@");
-    addMethod(handler, "validateToolbarItemInWindow:validationHandler:", &validateToolbarItem,
-              "v@:@@?");
+    addMethod(handler, "messageReceivedWithName:fromPage:userInfo:", &messageReceived);
+    addMethod(handler, "toolbarItemClickedInWindow:", &toolbarItemClicked);
+    addMethod(handler, "validateToolbarItemInWindow:validationHandler:", &validateToolbarItem);
     addMethod(handler,
               "userNotificationCenter:didReceiveNotificationResponse:withCompletionHandler:",
-              &didReceiveResponse, "v@:@@@?");
-    addMethod(handler,
-              "userNotificationCenter:willPresentNotification:withCompletionHandler:", &willPresent,
-              "v@:@@@?");
-    addMethod(handler, "init", &handlerInit, "@@:");
-    addMethod(handler, "dealloc", &handlerDealloc, "v@:");
+              &didReceiveResponse);
+    addMethod(handler, "userNotificationCenter:willPresentNotification:withCompletionHandler:",
+              &willPresent);
     objc_registerClassPair(handler);
   }
 
   Class popover = objc_allocateClassPair(popoverBase, "SafariExtensionViewController", 0);
   if (popover != nullptr) {
-    addMethod(popover, "initWithNibName:bundle:", &popoverInitWithNibName, "@@:@@");
-    addMethod(popover, "initWithCoder:", &popoverInitWithCoder, "@@:@");
+    addMethod(popover, "initWithNibName:bundle:", &popoverInitWithNibName);
+    addMethod(popover, "initWithCoder:", &popoverInitWithCoder);
     objc_registerClassPair(popover);
   }
 }

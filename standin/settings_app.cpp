@@ -52,6 +52,48 @@ void complain(const std::string& problem) {
 
 }  // namespace
 
+// The window's controller as the macOS run-time class holds it: the label strongly, the other
+// three outlets weakly, so that they lapse with the view hierarchy's controls; every entry calls
+// the same functions the macOS class calls.
+class SettingsApp::ViewController {
+ public:
+  explicit ViewController(const AppPlatform& platform) : platform_(platform) {
+    requireMainThread(platform_, "ViewController initWithCoder:");
+  }
+  void setAppNameLabel(std::shared_ptr<platform::TextField> label) {
+    requireMainThread(platform_, "ViewController setAppNameLabel:");
+    appNameLabel_ = std::move(label);
+  }
+  void setPersonalAccessTokenTextField(const std::shared_ptr<platform::TextField>& field) {
+    personalAccessTokenTextField_ = field;
+    showStoredToken(platform_, field.get());
+  }
+  void setSubmitButton(const std::shared_ptr<platform::Button>& button) {
+    requireMainThread(platform_, "ViewController setSubmitButton:");
+    submitButton_ = button;
+  }
+  void setMuteSwitch(const std::shared_ptr<platform::Button>& button) {
+    muteSwitch_ = button;
+    showStoredMuteFlag(platform_, button.get());
+  }
+  void viewDidLoad() {
+    showAppNameAndFocusToken(platform_, appNameLabel_.get(),
+                             personalAccessTokenTextField_.lock().get());
+  }
+  void submitPersonalAccessTokenAction() {
+    saveTokenFromField(platform_, personalAccessTokenTextField_.lock().get());
+  }
+  void muteValueChange(const platform::Button* sender) { saveMuteSwitch(platform_, sender); }
+  void openSafariExtensionPreferences() { askSafariForPreferences(platform_); }
+
+ private:
+  const AppPlatform& platform_;
+  std::shared_ptr<platform::TextField> appNameLabel_;
+  std::weak_ptr<platform::TextField> personalAccessTokenTextField_;
+  std::weak_ptr<platform::Button> submitButton_;
+  std::weak_ptr<platform::Button> muteSwitch_;
+};
+
 void StandinSafariApplication::showPreferencesForExtension(
     std::string_view identifier,
     Callback<void(std::optional<platform::PlatformError>)> completion) {
@@ -96,7 +138,7 @@ void SettingsApp::terminate() {
 void SettingsApp::loadWindow() {
   window_.reset();  // the old controller and its controls go first
   auto window = std::make_unique<Window>();
-  window->controller = ViewController::initWithCoder(platform_);
+  window->controller = std::make_unique<ViewController>(platform_);
   window->controller->setAppNameLabel(window->label);
   window->controller->setPersonalAccessTokenTextField(window->tokenField);
   window->controller->setSubmitButton(window->submitButton);
@@ -136,12 +178,12 @@ bool SettingsApp::execute(const std::string& line) {
     }
     window_->tokenField->setStringValue(std::string(text));
   } else if (line == "submit") {
-    controller.submitPersonalAccessTokenAction(window_->submitButton.get());
+    controller.submitPersonalAccessTokenAction();
   } else if (command == "mute" && (rest == "on" || rest == "off" || rest == "mixed")) {
     window_->muteButton->setState(rest == "on" ? 1 : rest == "off" ? 0 : -1);
     controller.muteValueChange(window_->muteButton.get());
   } else if (line == "prefs") {
-    controller.openSafariExtensionPreferences(nullptr);
+    controller.openSafariExtensionPreferences();
   } else if (line == "reopen") {
     loadWindow();
   } else if (line == "wait") {

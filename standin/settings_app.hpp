@@ -39,6 +39,7 @@ class SettingsApp {
       "reopen | wait | quit";
 
  private:
+  class ViewController;
   struct Window;
   void loadWindow();
 

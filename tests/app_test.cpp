@@ -1,4 +1,9 @@
+// The settings window's behaviour, driven exactly as the macOS class and the stand-in window
+// drive it: each function with the controls it touches.
+
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "app/AppDelegate.hpp"
 #include "app/ViewController.hpp"
@@ -11,18 +16,11 @@ using testing::bytes;
 
 class Field final : public platform::TextField {
  public:
-  std::string text;
-  bool textHasNoUtf8Form = false;
+  std::optional<std::string> text;  // none: text with no UTF-8 form
   int focusRequests = 0;
-  [[nodiscard]] std::optional<std::string> stringValue() const override {
-    if (textHasNoUtf8Form) return std::nullopt;
-    return text;
-  }
+  [[nodiscard]] std::optional<std::string> stringValue() const override { return text; }
   void setStringValue(const std::string& value) override { text = value; }
-  bool becomeFirstResponder() override {
-    ++focusRequests;
-    return true;
-  }
+  bool becomeFirstResponder() override { return ++focusRequests, true; }
 };
 
 class Toggle final : public platform::Button {
@@ -58,24 +56,9 @@ class SettingsWindowTest : public ::testing::Test {
   PreferencesRequests safari;
   testing::RecordingOutput output;
   AppPlatform platform{keychain, mainThread, queue, safari, output};
+  Field label, field;
+  Toggle mute;
 
-  std::shared_ptr<Field> label = std::make_shared<Field>();
-  std::shared_ptr<Field> field = std::make_shared<Field>();
-  std::shared_ptr<Toggle> submit = std::make_shared<Toggle>();
-  std::shared_ptr<Toggle> mute = std::make_shared<Toggle>();
-
-  // As the interface loader does it: coder initializer, the four outlets, viewDidLoad.
-  std::unique_ptr<ViewController> load() {
-    label->text = "Label from the interface";
-    auto controller = ViewController::initWithCoder(platform);
-    EXPECT_EQ(controller->personalAccessTokenTextField(), nullptr);  // empty until connected
-    controller->setAppNameLabel(label);
-    controller->setPersonalAccessTokenTextField(field);
-    controller->setSubmitButton(submit);
-    controller->setMuteSwitch(mute);
-    controller->viewDidLoad();
-    return controller;
-  }
   [[nodiscard]] platform::Bytes stored(const std::string& account) {
     return std::get<platform::Bytes>(keychain.items.at(account));
   }
@@ -91,51 +74,50 @@ TEST_F(SettingsWindowTest, ControlsStartFromTheStoredSettings) {
       keychain.items.clear();
       if (token) keychain.store("personal_access_token", *token);
       if (flag) keychain.store("mute_switch", *flag);
-      field->text = "stale";
-      mute->value = -1;
-      const auto controller = load();
-      EXPECT_EQ(field->text, text);
-      EXPECT_EQ(mute->value, state);
-      EXPECT_EQ(label->text, "Tidingsbell");  // whatever the interface gave it
-      EXPECT_GE(field->focusRequests, 1);
+      field.text = "stale";
+      mute.value = -1;
+      label.text = "Label from the interface";
+      showStoredToken(platform, &field);
+      showStoredMuteFlag(platform, &mute);
+      showAppNameAndFocusToken(platform, &label, &field);
+      EXPECT_EQ(field.text, text);
+      EXPECT_EQ(mute.value, state);
+      EXPECT_EQ(label.text, "Tidingsbell");  // whatever the interface gave it
+      EXPECT_GE(field.focusRequests, 1);
     }
   }
 }
 
-TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmpty) {
-  const auto controller = load();
+TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmptyAndNothingWithoutText) {
   for (const std::string& text : std::vector<std::string>{"  ghp_spaced  ", "two\nlines", ""}) {
-    field->text = text;
-    controller->submitPersonalAccessTokenAction(submit.get());
+    field.text = text;
+    saveTokenFromField(platform, &field);
     EXPECT_EQ(stored("personal_access_token"), bytes(text));
   }
   EXPECT_EQ(keychain.calls.back().operation, "add");  // the empty token is an item of zero bytes
-}
 
-TEST_F(SettingsWindowTest, SubmitWithAFieldThatHasNoTextLeavesTheStoredTokenAlone) {
-  const auto controller = load();
+  // No field connected, or text with no UTF-8 form: the working token stays, untouched.
   keychain.store("personal_access_token", bytes("ghp_working"));
   const auto callsBefore = keychain.calls.size();
-  field->textHasNoUtf8Form = true;
-  controller->submitPersonalAccessTokenAction(submit.get());
+  field.text.reset();
+  saveTokenFromField(platform, &field);
+  saveTokenFromField(platform, nullptr);
   EXPECT_EQ(stored("personal_access_token"), bytes("ghp_working"));
   EXPECT_EQ(keychain.calls.size(), callsBefore);  // not even a delete
 }
 
 TEST_F(SettingsWindowTest, MuteSavesTrueOnlyForTheOnState) {
-  const auto controller = load();
   for (const auto& [state, byte] :
        std::vector<std::pair<long, std::uint8_t>>{{1, 1}, {0, 0}, {-1, 0}}) {
-    mute->value = state;
-    controller->muteValueChange(mute.get());
+    mute.value = state;
+    saveMuteSwitch(platform, &mute);
     EXPECT_EQ(stored("mute_switch"), platform::Bytes{byte});
   }
 }
 
 TEST_F(SettingsWindowTest, EachPreferencesClickIsItsOwnRequestOffTheMainThread) {
-  const auto controller = load();
-  controller->openSafariExtensionPreferences(nullptr);
-  controller->openSafariExtensionPreferences(nullptr);
+  askSafariForPreferences(platform);
+  askSafariForPreferences(platform);
   EXPECT_TRUE(safari.identifiers.empty());  // the actions returned at once
   ASSERT_EQ(queue.items.size(), 2u);
   queue.items[0]();
@@ -146,37 +128,22 @@ TEST_F(SettingsWindowTest, EachPreferencesClickIsItsOwnRequestOffTheMainThread) 
   EXPECT_EQ(output.text(), "Error Domain=SFErrorDomain Code=1 \"x\"\n");
 }
 
-TEST_F(SettingsWindowTest, WeakOutletsLapseWithTheirControlsAndTheLabelIsKept) {
-  auto controller = load();
-  std::weak_ptr<Field> labelAlive = label;
-  field.reset();
-  mute.reset();
-  submit.reset();
-  label.reset();
-  EXPECT_EQ(controller->personalAccessTokenTextField(), nullptr);
-  EXPECT_EQ(controller->muteSwitch(), nullptr);
-  EXPECT_EQ(controller->submitButton(), nullptr);
-  EXPECT_NE(controller->appNameLabel(), nullptr);  // held strongly
-  keychain.store("personal_access_token", bytes("kept"));
-  controller->submitPersonalAccessTokenAction(nullptr);  // no field: nothing to save
-  EXPECT_EQ(stored("personal_access_token"), bytes("kept"));
-  controller.reset();
-  EXPECT_TRUE(labelAlive.expired());  // released with the controller
-}
-
 TEST_F(SettingsWindowTest, EveryEntryOffTheMainThreadStopsTheProgram) {
-  const auto controller = load();
-  AppDelegate delegate(platform);
+  const AppDelegate delegate(platform);
   delegate.applicationDidFinishLaunching();
-  delegate.applicationWillTerminate();
   mainThread.onMain = false;
-  EXPECT_DEATH(controller->viewDidLoad(),
-               "ViewController viewDidLoad must be called on the main thread");
-  EXPECT_DEATH(controller->submitPersonalAccessTokenAction(nullptr),
-               "submitPersonalAccessTokenAction:");
-  EXPECT_DEATH(controller->setMuteSwitch(mute), "setMuteSwitch:");
-  EXPECT_DEATH(ViewController::initWithNibNameBundle(platform), "initWithNibName:bundle:");
-  EXPECT_DEATH(delegate.applicationWillTerminate(), "AppDelegate applicationWillTerminate:");
+  const std::vector<std::pair<std::function<void()>, std::string>> entries = {
+      {[&] { showAppNameAndFocusToken(platform, &label, &field); }, "ViewController viewDidLoad"},
+      {[&] { showStoredToken(platform, &field); }, "setPersonalAccessTokenTextField:"},
+      {[&] { showStoredMuteFlag(platform, &mute); }, "setMuteSwitch:"},
+      {[&] { saveTokenFromField(platform, nullptr); }, "submitPersonalAccessTokenAction:"},
+      {[&] { saveMuteSwitch(platform, &mute); }, "muteValueChange:"},
+      {[&] { askSafariForPreferences(platform); }, "openSafariExtensionPreferences:"},
+      {[&] { delegate.applicationWillTerminate(); }, "AppDelegate applicationWillTerminate:"},
+  };
+  for (const auto& [entry, selector] : entries) {
+    EXPECT_DEATH(entry(), selector + ".* must be called on the main thread");
+  }
 }
 
 }  // namespace

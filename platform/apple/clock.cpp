@@ -11,14 +11,14 @@ constexpr NSUInteger kNoCalendarOptions = 0;  // in particular no NSCalendarWrap
 }  // namespace
 
 platform::Date Clock::now() {
-  return dateFrom(send(cls("NSDate"), "date"));
+  return dateFrom(send("NSDate"_cls, "date"_sel));
 }
 
 std::optional<platform::Date> Clock::oneMinuteBefore(platform::Date date) {
-  id calendar = send(cls("NSCalendar"), "currentCalendar");
+  id calendar = send("NSCalendar"_cls, "currentCalendar"_sel);
   id earlier = send<id, NSUInteger, NSInteger, id, NSUInteger>(
-      calendar, "dateByAddingUnit:value:toDate:options:", kNSCalendarUnitMinute, -1, makeDate(date),
-      kNoCalendarOptions);
+      calendar, "dateByAddingUnit:value:toDate:options:"_sel, kNSCalendarUnitMinute, -1,
+      makeDate(date), kNoCalendarOptions);
   if (earlier == nullptr) return std::nullopt;
   return dateFrom(earlier);
 }

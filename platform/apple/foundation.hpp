@@ -12,13 +12,13 @@ inline platform::Date dateFrom(id date) {
 }
 
 inline id makeDate(platform::Date date) {  // autoreleased
-  return send<id, double>(cls("NSDate"),
+  return send<id, double>("NSDate"_cls,
                           "dateWithTimeIntervalSince1970:", date.time_since_epoch().count());
 }
 
 inline id makeUrl(const platform::Url& url) {  // autoreleased; nil when NSURL refuses the text
   const Owned text = makeString(url.absoluteString);
-  return send<id, id>(cls("NSURL"), "URLWithString:", text.get());
+  return send<id, id>("NSURL"_cls, "URLWithString:"_sel, text.get());
 }
 
 }  // namespace tidingsbell::apple

@@ -5,74 +5,79 @@
 namespace tidingsbell::apple {
 namespace {
 
+using Dictionary = OwnedCF<CFMutableDictionaryRef>;
+
 // A dictionary holding exactly the query's present entries, in the order the query lists them,
 // aimed at the data-protection keychain. Without that key macOS uses the file-based keychain,
 // which ignores access groups: an item would trust only the executable that saved it, and the
 // other would be refused or prompt for it.
-CFMutableDictionaryRef makeDictionary(const platform::KeychainQuery& query) {
-  CFMutableDictionaryRef dictionary = CFDictionaryCreateMutable(
-      kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
-  auto addText = [dictionary](CFStringRef key, const std::string& text) {
-    CFStringRef value =
-        CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
-                                static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false);
-    if (value != nullptr) {
-      CFDictionarySetValue(dictionary, key, value);
-      CFRelease(value);
-    }
+// A query that cannot be built in full is not run at all (a delete without its account would
+// match every item of the service): SecBase.h's errSecParam when a text is not UTF-8,
+// errSecAllocate when CoreFoundation cannot allocate.
+OSStatus makeDictionary(const platform::KeychainQuery& query, Dictionary& made) {
+  auto dictionary = Dictionary::adopt(CFDictionaryCreateMutable(
+      kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+  if (!dictionary) return errSecAllocate;
+  auto set = [&dictionary](CFStringRef key, CFTypeRef value) {
+    CFDictionarySetValue(dictionary.get(), key, value);
   };
-  if (query.secClass) CFDictionarySetValue(dictionary, kSecClass, kSecClassGenericPassword);
-  if (query.service) addText(kSecAttrService, *query.service);
-  if (query.account) addText(kSecAttrAccount, *query.account);
-  if (query.returnData) {
-    CFDictionarySetValue(dictionary, kSecReturnData,
-                         *query.returnData ? kCFBooleanTrue : kCFBooleanFalse);
-  }
-  if (query.matchLimit) CFDictionarySetValue(dictionary, kSecMatchLimit, kSecMatchLimitOne);
+  auto setText = [&set](CFStringRef key, const std::string& text) {
+    const auto value = OwnedCF<CFStringRef>::adopt(
+        CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(text.data()),
+                                static_cast<CFIndex>(text.size()), kCFStringEncodingUTF8, false));
+    if (value) set(key, value.get());
+    return static_cast<bool>(value);
+  };
+  if (query.secClass) set(kSecClass, kSecClassGenericPassword);
+  if (query.service && !setText(kSecAttrService, *query.service)) return errSecParam;
+  if (query.account && !setText(kSecAttrAccount, *query.account)) return errSecParam;
+  if (query.returnData) set(kSecReturnData, *query.returnData ? kCFBooleanTrue : kCFBooleanFalse);
+  if (query.matchLimit) set(kSecMatchLimit, kSecMatchLimitOne);
   if (query.valueData) {
-    CFDataRef data = CFDataCreate(kCFAllocatorDefault, query.valueData->data(),
-                                  static_cast<CFIndex>(query.valueData->size()));
-    CFDictionarySetValue(dictionary, kSecValueData, data);
-    CFRelease(data);
+    const auto data =
+        OwnedCF<CFDataRef>::adopt(CFDataCreate(kCFAllocatorDefault, query.valueData->data(),
+                                               static_cast<CFIndex>(query.valueData->size())));
+    if (!data) return errSecAllocate;
+    set(kSecValueData, data.get());
   }
-  CFDictionarySetValue(dictionary, kSecUseDataProtectionKeychain, kCFBooleanTrue);
-  return dictionary;
+  set(kSecUseDataProtectionKeychain, kCFBooleanTrue);
+  made = std::move(dictionary);
+  return errSecSuccess;
 }
 
 }  // namespace
 
 platform::OSStatus Keychain::copyMatching(const platform::KeychainQuery& query,
                                           platform::KeychainResult& result) {
-  CFMutableDictionaryRef dictionary = makeDictionary(query);
-  CFTypeRef found = nullptr;
-  const OSStatus status = SecItemCopyMatching(dictionary, &found);
-  CFRelease(dictionary);
   result = std::monostate{};
-  if (found != nullptr) {
-    if (CFGetTypeID(found) == CFDataGetTypeID()) {
-      const auto data = static_cast<CFDataRef>(found);
+  Dictionary dictionary;
+  if (const OSStatus made = makeDictionary(query, dictionary); made != errSecSuccess) return made;
+  CFTypeRef copied = nullptr;
+  const OSStatus status = SecItemCopyMatching(dictionary.get(), &copied);
+  if (const auto found = OwnedCF<CFTypeRef>::adopt(copied)) {
+    if (CFGetTypeID(found.get()) == CFDataGetTypeID()) {
+      const auto data = static_cast<CFDataRef>(found.get());
       const UInt8* bytes = CFDataGetBytePtr(data);
       result = platform::Bytes(bytes, bytes + CFDataGetLength(data));
     } else {
       result = platform::NotData{};
     }
-    CFRelease(found);
   }
   return status;
 }
 
 platform::OSStatus Keychain::deleteItem(const platform::KeychainQuery& query) {
-  CFMutableDictionaryRef dictionary = makeDictionary(query);
-  const OSStatus status = SecItemDelete(dictionary);
-  CFRelease(dictionary);
-  return status;
+  Dictionary dictionary;
+  if (const OSStatus made = makeDictionary(query, dictionary); made != errSecSuccess) return made;
+  return SecItemDelete(dictionary.get());
 }
 
 platform::OSStatus Keychain::add(const platform::KeychainQuery& attributes) {
-  CFMutableDictionaryRef dictionary = makeDictionary(attributes);
-  const OSStatus status = SecItemAdd(dictionary, nullptr);
-  CFRelease(dictionary);
-  return status;
+  Dictionary dictionary;
+  if (const OSStatus made = makeDictionary(attributes, dictionary); made != errSecSuccess) {
+    return made;
+  }
+  return SecItemAdd(dictionary.get(), nullptr);
 }
 
 }  // namespace tidingsbell::apple

@@ -6,30 +6,31 @@ namespace {
 
 std::optional<std::string> absoluteString(id url) {
   if (url == nullptr) return std::nullopt;
-  return toString(send(url, "absoluteString"));
+  return toString(send(url, "absoluteString"_sel));
 }
 
 platform::UserInfoValue describe(id value) {
-  if (isKindOf(value, "NSString")) return toString(value).value_or(std::string());
-  if (isKindOf(value, "NSNull")) return platform::UserInfoNull{};
-  if (isKindOf(value, "NSNumber")) {
+  if (isKindOf(value, "NSString"_cls)) return toString(value).value_or(std::string());
+  if (isKindOf(value, "NSNull"_cls)) return platform::UserInfoNull{};
+  if (isKindOf(value, "NSNumber"_cls)) {
     if (CFGetTypeID(asCF(value)) == CFBooleanGetTypeID())
-      return send<BOOL>(value, "boolValue") != NO;
-    return platform::UserInfoNumber{toString(send(value, "stringValue")).value_or(std::string())};
+      return send<BOOL>(value, "boolValue"_sel) != NO;
+    return platform::UserInfoNumber{
+        toString(send(value, "stringValue"_sel)).value_or(std::string())};
   }
   // Serializing a collection JSON cannot express raises an exception, which would end the
   // extension; such a collection is described like any other value instead.
-  if ((isKindOf(value, "NSArray") || isKindOf(value, "NSDictionary")) &&
-      send<BOOL, id>(cls("NSJSONSerialization"), "isValidJSONObject:", value) != NO) {
+  if ((isKindOf(value, "NSArray"_cls) || isKindOf(value, "NSDictionary"_cls)) &&
+      send<BOOL, id>("NSJSONSerialization"_cls, "isValidJSONObject:"_sel, value) != NO) {
     id error = nullptr;
-    id json = send<id, id, NSUInteger, id*>(cls("NSJSONSerialization"),
-                                            "dataWithJSONObject:options:error:", value, 0, &error);
+    id json = send<id, id, NSUInteger, id*>(
+        "NSJSONSerialization"_cls, "dataWithJSONObject:options:error:"_sel, value, 0, &error);
     if (json != nullptr) {
-      const auto* bytes = static_cast<const char*>(send<const void*>(json, "bytes"));
-      return platform::UserInfoCompound{std::string(bytes, send<NSUInteger>(json, "length"))};
+      const auto* bytes = static_cast<const char*>(send<const void*>(json, "bytes"_sel));
+      return platform::UserInfoCompound{std::string(bytes, send<NSUInteger>(json, "length"_sel))};
     }
   }
-  return toString(send(value, "description")).value_or(std::string());
+  return toString(send(value, "description"_sel)).value_or(std::string());
 }
 
 }  // namespace
@@ -37,12 +38,12 @@ platform::UserInfoValue describe(id value) {
 std::optional<platform::UserInfo> userInfoFrom(id dictionary) {
   if (dictionary == nullptr) return std::nullopt;
   platform::UserInfo entries;
-  id keys = send(dictionary, "allKeys");
-  const auto count = send<NSUInteger>(keys, "count");
+  id keys = send(dictionary, "allKeys"_sel);
+  const auto count = send<NSUInteger>(keys, "count"_sel);
   for (NSUInteger i = 0; i < count; ++i) {
-    id key = send<id, NSUInteger>(keys, "objectAtIndex:", i);
-    id value = send<id, id>(dictionary, "objectForKey:", key);
-    entries.emplace_back(toString(send(key, "description")).value_or(std::string()),
+    id key = send<id, NSUInteger>(keys, "objectAtIndex:"_sel, i);
+    id value = send<id, id>(dictionary, "objectForKey:"_sel, key);
+    entries.emplace_back(toString(send(key, "description"_sel)).value_or(std::string()),
                          describe(value));
   }
   return entries;
@@ -56,9 +57,9 @@ void SafariWindow::openTab(const platform::Url& url, bool makeActiveIfPossible,
     (*held)(tab != nullptr ? std::optional<platform::SafariTab>(platform::SafariTab{})
                            : std::nullopt);
   };
-  send<void, id, BOOL, void (^)(id)>(
-      window_, "openTabWithURL:makeActiveIfPossible:completionHandler:", makeUrl(url),
-      makeActiveIfPossible ? YES : NO, handler);
+  send<void, id, BOOL, void (^)(id)>(window_,
+                                     "openTabWithURL:makeActiveIfPossible:completionHandler:"_sel,
+                                     makeUrl(url), makeActiveIfPossible ? YES : NO, handler);
 }
 
 void SafariPage::getPageProperties(
@@ -70,13 +71,13 @@ void SafariPage::getPageProperties(
     std::optional<platform::SafariPageProperties> delivered;
     if (properties != nullptr) {
       delivered = platform::SafariPageProperties{};
-      if (auto url = absoluteString(send(properties, "url"))) {
+      if (auto url = absoluteString(send(properties, "url"_sel))) {
         delivered->url = platform::Url{std::move(*url)};
       }
     }
     (*held)(std::move(delivered));
   };
-  send<void, void (^)(id)>(page_, "getPagePropertiesWithCompletionHandler:", handler);
+  send<void, void (^)(id)>(page_, "getPagePropertiesWithCompletionHandler:"_sel, handler);
 }
 
 void SafariApplication::showPreferencesForExtension(
@@ -89,14 +90,14 @@ void SafariApplication::showPreferencesForExtension(
     std::optional<platform::PlatformError> failure;
     if (error != nullptr) {
       failure =
-          platform::PlatformError{toString(send(error, "description")).value_or(std::string())};
+          platform::PlatformError{toString(send(error, "description"_sel)).value_or(std::string())};
     }
     (*held)(std::move(failure));
   };
   const Owned name = makeString(identifier);
-  send<void, id, void (^)(id)>(
-      cls("SFSafariApplication"),
-      "showPreferencesForExtensionWithIdentifier:completionHandler:", name.get(), handler);
+  send<void, id, void (^)(id)>("SFSafariApplication"_cls,
+                               "showPreferencesForExtensionWithIdentifier:completionHandler:"_sel,
+                               name.get(), handler);
 }
 
 }  // namespace tidingsbell::apple

@@ -9,10 +9,10 @@ extern "C" id const UNNotificationDefaultActionIdentifier;
 namespace tidingsbell::apple {
 
 std::string NotificationResponse::actionIdentifier() const {
-  id action = send(response_, "actionIdentifier");
+  id action = send(response_, "actionIdentifier"_sel);
   // The platform's constant is compared as the platform defines it, whatever its text.
   if (action != nullptr &&
-      send<BOOL, id>(action, "isEqualToString:", UNNotificationDefaultActionIdentifier) != NO) {
+      send<BOOL, id>(action, "isEqualToString:"_sel, UNNotificationDefaultActionIdentifier) != NO) {
     return std::string(platform::UNNotificationDefaultActionIdentifier);
   }
   return toString(action).value_or(std::string());

@@ -12,3 +12,5 @@ extern "C" CFTypeID CFGetTypeID(CFTypeRef object);
 extern "C" CFTypeID CFBooleanGetTypeID(void);
 extern "C" CFStringRef tidingsbell_constantString(const char* text);
 #define CFSTR(text) tidingsbell_constantString("" text "")
+// Declared for the owning reference of objc.hpp; nothing run here releases a CoreFoundation object.
+extern "C" void CFRelease(CFTypeRef object);
