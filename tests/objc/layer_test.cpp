@@ -24,15 +24,6 @@ id text(const char* value) {
   return make("NSString", value);
 }
 
-// A type's code in a method's type encoding; the last, a block.
-template <typename T>
-constexpr const char* code = std::is_void_v<T>                      ? "v"
-                             : std::is_same_v<T, id>                ? "@"
-                             : std::is_same_v<T, BOOL>              ? "c"
-                             : std::is_same_v<T, apple::NSInteger>  ? "q"
-                             : std::is_same_v<T, apple::NSUInteger> ? "Q"
-                                                                    : "@?";
-
 class Layer : public testing::Test {
  protected:
   void TearDown() override { balance(); }
@@ -52,9 +43,7 @@ class Layer : public testing::Test {
     Method method = class_getInstanceMethod(object_getClass(receiver), sel_registerName(selector));
     std::string types = method != nullptr ? method_getTypeEncoding(method) : "";
     std::erase_if(types, [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-    std::string declared = std::string(code<R>) + "@:";
-    ((declared += code<Args>), ...);
-    EXPECT_EQ(types, declared) << selector;
+    EXPECT_EQ(types, (apple::typeEncoding<R, id, SEL, Args...>().data())) << selector;
     const apple::AutoreleasePool pool;
     return send<R, Args...>(receiver, selector, args...);
   }
