@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -21,24 +21,9 @@
 namespace tidingsbell {
 namespace {
 
+using namespace std::chrono_literals;
 using testing::bytes;
 using Calls = std::vector<std::pair<bool, std::string>>;
-
-// The request and its session, on recording fakes; what goes out on the wire is checked below.
-TEST(PollRequest, OneFreshSessionPerPollThatFreesItselfAndAnswersOnlyOnCompletion) {
-  testing::FakeExtension fake;
-  testing::HandlerProbe probe;
-  pollNotifications(fake.platform, " tok en ", probe.handler());
-  ASSERT_EQ(fake.sessions.sessionsMade, 1);
-  ASSERT_EQ(fake.sessions.tasks.size(), 1u);
-  const auto& task = *fake.sessions.tasks[0];
-  EXPECT_FALSE(task.configuration.hasUrlCache);
-  EXPECT_TRUE(task.resumed);
-  EXPECT_TRUE(task.sessionInvalidated);
-  EXPECT_TRUE(probe.calls->empty());
-  task.completion(bytes("[{}]"), platform::UrlResponse{200}, std::nullopt);
-  EXPECT_EQ(*probe.calls, (Calls{{true, "1"}}));
-}
 
 const std::string kParseErrorLine =
     "Could not parse data with error: " + std::string(standin::kJsonParseErrorDescription) + "\n";
@@ -101,31 +86,27 @@ TEST_F(HandleResponse, CountsOrClearsTheBadgeAndSaysWhy) {
   EXPECT_EQ(out.text(), "Error Domain=NSURLErrorDomain\n");
 }
 
-// The reader keeps its parser from one poll's thread to the next; what a large answer leaves in
-// its buffers must never decide a later, shorter one.
-TEST_F(HandleResponse, TheKeptParserJudgesEachBodyAloneAcrossThreadsAndOverlappingPolls) {
+// The reader keeps a parser from one poll to the next, whichever thread it runs on; what a large
+// answer leaves in its buffers must never decide a later, shorter one, and polls that overlap
+// never share one.
+TEST(KeptParser, JudgesEachBodyAloneAcrossThreadsAndOverlappingPolls) {
+  standin::SimdjsonReader json;
   std::string large = "[";
   for (int i = 0; i < 3000; ++i) large += "{\"n\":" + std::to_string(i) + "},";
   large.back() = ']';
-  const std::vector<std::pair<std::string, std::string>> sequence = {
-      {large, "3000"}, {"[{}]", "1"},   {large.substr(0, large.size() - 1), ""},
-      {"[{},", ""},    {large, "3000"}, {"[{\"a\":1}]   ", "1"}};
-  for (const auto& entry : sequence) {
-    std::thread([&] {
-      EXPECT_EQ(badge(bytes(entry.first)), entry.second) << entry.first.substr(0, 20);
-    }).join();
-  }
-  // Polls that overlap each get a parser of their own.
-  std::vector<std::thread> polls;
+  const std::vector<std::pair<std::string, long>> sequence = {
+      // -1: not an array
+      {large, 3000}, {"[{}]", 1},   {large.substr(0, large.size() - 1), -1},
+      {"[{},", -1},  {large, 3000}, {"[{\"a\":1}]   ", 1}};
   std::atomic<int> wrong{0};
-  for (int t = 0; t < 4; ++t) {
+  std::vector<std::thread> polls;
+  for (std::size_t t = 0; t < 4; ++t) {
     polls.emplace_back([&, t] {
-      const platform::Bytes mine = bytes(t % 2 == 0 ? large : "[{},{}]");
-      const std::size_t count = t % 2 == 0 ? 3000 : 2;
-      for (int i = 0; i < 50; ++i) {
-        const auto summary = json.summarize(mine);
+      for (std::size_t i = 0; i < 10 * sequence.size(); ++i) {
+        const auto& [body, count] = sequence[(i + t) % sequence.size()];
+        const auto summary = json.summarize(bytes(body));
         const auto* array = std::get_if<platform::JsonArraySummary>(&summary);
-        if (array == nullptr || array->elementCount != count) ++wrong;
+        if ((array != nullptr ? static_cast<long>(array->elementCount) : -1) != count) ++wrong;
       }
     });
   }
@@ -136,41 +117,36 @@ TEST_F(HandleResponse, TheKeptParserJudgesEachBodyAloneAcrossThreadsAndOverlappi
 // Session queues run on pooled threads: later sessions reuse the threads a burst left behind,
 // and stopping lets work already handed over finish first.
 TEST(CallbackThreads, LaterWorkReusesThreadsAndStopFinishesHandedOverWork) {
-  std::atomic<int> ran{0};
+  standin::CallbackThreads threads;
   std::mutex mutex;
   std::set<pid_t> burst, later;  // kernel thread ids: a new thread never has a recent one
-  auto waitFor = [&ran](int count) {
-    for (int i = 0; i < 2000 && ran < count; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+  std::atomic<int> entered{0}, ran{0};
+  auto waitUntil = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 2000 && !done(); ++i) std::this_thread::sleep_for(1ms);
   };
   auto note = [&](std::set<pid_t>& ids) {
     const std::lock_guard lock(mutex);
     ids.insert(::gettid());
     ++ran;
   };
-  standin::CallbackThreads threads;
-  std::atomic<int> entered{0};
   for (int i = 0; i < 6; ++i) {
     threads.run([&] {
       ++entered;  // six at once, so on six threads
-      for (int wait = 0; wait < 2000 && entered < 6; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
+      waitUntil([&] { return entered == 6; });
       note(burst);
     });
   }
-  waitFor(6);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // back to waiting
+  waitUntil([&] { return ran == 6; });
+  std::this_thread::sleep_for(20ms);  // back to waiting
   for (int i = 0; i < 20; ++i) {
     threads.run([&] { note(later); });
-    waitFor(7 + i);
+    waitUntil([&, i] { return ran == 7 + i; });
   }
   EXPECT_EQ(burst.size(), 6u);
   EXPECT_TRUE(std::includes(burst.begin(), burst.end(), later.begin(), later.end()));
   for (int i = 0; i < 5; ++i) {
     threads.run([&ran] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      std::this_thread::sleep_for(2ms);
       ++ran;
     });
   }
@@ -377,7 +353,7 @@ TEST_F(LoopbackExchange, HandlerOutlivesTheExtensionHandlerAndSessionsAreFreed) 
   EXPECT_EQ(*probe.calls, (Calls{{true, "1"}}));
   // Once its task is done the session lets go of the handler and ends its thread.
   for (int i = 0; i < 500 && (sessions.liveSessions() != 0 || !probe.released()); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(2ms);
   }
   EXPECT_EQ(sessions.liveSessions(), 0u);
   EXPECT_TRUE(probe.released());
