@@ -303,23 +303,17 @@ TEST_F(LoopbackExchange, EveryPollOpensItsOwnConnectionWithAFullHandshake) {
   EXPECT_EQ(resuming.connections(), (std::vector<bool>{false, false, false}));
 }
 
-std::string gzip(const std::string& text) {
-  z_stream stream{};
-  deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
-  std::string packed(deflateBound(&stream, text.size()), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(packed.data());
-  stream.avail_out = static_cast<uInt>(packed.size());
-  deflate(&stream, Z_FINISH);
-  packed.resize(stream.total_out);
-  deflateEnd(&stream);
-  return packed;
+std::string compressed(const std::string& text) {
+  std::string packed(compressBound(text.size()), '\0');
+  uLongf size = packed.size();
+  compress2(reinterpret_cast<Bytef*>(packed.data()), &size,
+            reinterpret_cast<const Bytef*>(text.data()), text.size(), Z_BEST_COMPRESSION);
+  return packed.substr(0, size);
 }
 
 TEST_F(LoopbackExchange, BodiesLargerThanEightMebibytesOnceDecodedAreRefused) {
   const std::string exact = "[{}" + std::string(platform::kMaximumBodyBytes - 4, ' ') + "]";
-  const std::string bomb = gzip("[" + std::string(64 * 1024 * 1024, ' ') + "]");  // 64 kB
+  const std::string bomb = compressed("[" + std::string(64 * 1024 * 1024, ' ') + "]");  // 64 kB
   auto answer = [](const std::string& body, const std::string& encoding) {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + encoding +
            "Connection: close\r\n\r\n" + body;
@@ -329,7 +323,7 @@ TEST_F(LoopbackExchange, BodiesLargerThanEightMebibytesOnceDecodedAreRefused) {
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {answer(exact, ""), "1", ""},
       {answer(exact + " ", ""), "", tooLarge},
-      {answer(bomb, "Content-Encoding: gzip\r\n"), "", tooLarge}};
+      {answer(bomb, "Content-Encoding: deflate\r\n"), "", tooLarge}};
   for (const auto& [raw, badge, line] : cases) {
     testing::RawTlsServer answering(certificates_, raw);
     EXPECT_EQ(poll(sessionOptions(answering.port())), badge);

@@ -151,24 +151,6 @@ TEST_F(FileKeychainTest, SavesReplaceWhateverTheOldItemHeldAndKeepTheFilePrivate
   EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
-TEST_F(FileKeychainTest, StatusCodesMatchThePlatform) {
-  KeychainQuery query;
-  query.secClass = platform::SecClass::GenericPassword;
-  query.service = "svc";
-  query.account = "acct";
-  platform::KeychainResult result;
-  EXPECT_EQ(keychain.copyMatching(query, result), platform::errSecItemNotFound);
-  EXPECT_EQ(keychain.deleteItem(query), platform::errSecItemNotFound);
-  query.valueData = bytes("one");
-  EXPECT_EQ(keychain.add(query), platform::errSecSuccess);
-  query.valueData = bytes("two");
-  EXPECT_EQ(keychain.add(query), platform::errSecDuplicateItem);
-  query.valueData.reset();
-  query.returnData = true;
-  EXPECT_EQ(keychain.copyMatching(query, result), platform::errSecSuccess);
-  EXPECT_EQ(std::get<Bytes>(result), bytes("one"));
-}
-
 TEST_F(FileKeychainTest, CorruptFileReadsAsNoneAndTheNextSaveStartsAfreshBesideIt) {
   ASSERT_TRUE(store.saveToken("lost"));
   for (const std::string& garbage :

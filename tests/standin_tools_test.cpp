@@ -21,13 +21,15 @@ class ToolTest : public ::testing::Test {
  protected:
   testing::TempFolder home;
   std::map<std::string, std::string> env{{"XDG_DATA_HOME", home.path().string()}};
-  ToolRun keychain(std::vector<std::string> args) {
-    args.insert(args.begin(), programPath("tidingsbell-keychain"));
+  ToolRun run(const std::string& name, std::vector<std::string> args) {
+    args.insert(args.begin(), programPath(name));
     return runToEnd(args, env);
   }
-  ToolRun defaults(std::vector<std::string> args) {
-    args.insert(args.begin(), programPath("tidingsbell-defaults"));
-    return runToEnd(args, env);
+  ToolRun keychain(const std::vector<std::string>& args) {
+    return run("tidingsbell-keychain", args);
+  }
+  ToolRun defaults(const std::vector<std::string>& args) {
+    return run("tidingsbell-defaults", args);
   }
 };
 
@@ -70,11 +72,11 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
                                              "tidingsbell-defaults"};
   for (const auto& name : programs) {
     SCOPED_TRACE(name);
-    const ToolRun help = runToEnd({programPath(name), "--help"}, env);
+    const ToolRun help = run(name, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.starts_with("usage: " + name)) << help.out;
     EXPECT_EQ(help.err, "");
-    const ToolRun version = runToEnd({programPath(name), "--version"}, env);
+    const ToolRun version = run(name, {"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, name + " " + kTidingsbellVersionForTests + "\n");
   }
@@ -234,8 +236,6 @@ TEST_F(GithubProgramTest, PagesBeyondFiftyWithGithubsLinkHeader) {
                                "<https://api.github.com/notifications?page=3>; rel=\"last\""),
             std::string::npos)
       << first.headers;
-  EXPECT_NE(first.headers.find("X-Poll-Interval: 60"), std::string::npos);
-  EXPECT_NE(first.headers.find("Last-Modified: "), std::string::npos);
   const Answer last = api("/notifications?page=3");
   EXPECT_EQ(countOf(last.body, "\"subscription_url\""), 20u);
   EXPECT_EQ(last.headers.find("Link:"), std::string::npos);
