@@ -166,8 +166,6 @@ class LoopbackExchange : public ::testing::Test {
 
   std::unique_ptr<standin::GithubServer> server;
   testing::RecordingOutput out;
-  Calls calls;
-  std::mutex mutex;
 
   int startServer(standin::GithubServerOptions options) {
     options.certificates = certificates_;
@@ -189,16 +187,12 @@ class LoopbackExchange : public ::testing::Test {
   }
   std::string poll(standin::CurlSessionFactory& sessions, const std::string& token = "tok") {
     testing::FakeExtension fake;
-    calls.clear();
+    testing::HandlerProbe probe;
     out.written.clear();
-    pollNotifications(fake.with({.sessions = &sessions, .output = &out}), token,
-                      [this](bool enabled, std::string text) {
-                        const std::lock_guard lock(mutex);
-                        calls.emplace_back(enabled, std::move(text));
-                      });
-    sessions.waitIdle();
-    EXPECT_EQ(calls.size(), 1u);
-    return calls.empty() ? "<not called>" : calls[0].second;
+    pollNotifications(fake.with({.sessions = &sessions, .output = &out}), token, probe.handler());
+    sessions.waitIdle();  // the completion has run
+    EXPECT_EQ(probe.calls->size(), 1u);
+    return probe.calls->empty() ? "<not called>" : probe.calls->front().second;
   }
 
   static testing::TempFolder* folder_;
