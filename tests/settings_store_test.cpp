@@ -21,11 +21,15 @@ using platform::KeychainQuery;
 using testing::bytes;
 using testing::RecordingKeychain;
 
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  RecordingKeychain keychain;
+  const SettingsStore store{keychain};
+};
+
 // Reads ask for one data item; a save reads the value it may have to put back, then deletes and
 // adds the same item, whose value never narrows the delete.
-TEST(SettingsStoreQueries, ReadsAskForOneItemAndSavesDeleteThenAddTheSameItem) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, ReadsAskForOneItemAndSavesDeleteThenAddTheSameItem) {
   EXPECT_EQ(store.readMuteFlag(), std::nullopt);
   EXPECT_TRUE(store.saveToken(""));  // nothing to delete on the first save: not a failure
   const KeychainQuery item{.secClass = platform::SecClass::GenericPassword,
@@ -45,9 +49,7 @@ TEST(SettingsStoreQueries, ReadsAskForOneItemAndSavesDeleteThenAddTheSameItem) {
   EXPECT_EQ(keychain.calls[3].query, added);
 }
 
-TEST(SettingsStoreQueries, AFailedAddPutsTheOldValueBackAndStillReportsFailure) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, AFailedAddPutsTheOldValueBackAndStillReportsFailure) {
   ASSERT_TRUE(store.saveToken("working"));
   ASSERT_TRUE(store.saveMuteFlag(true));
   keychain.addsToFail = 1;
@@ -61,9 +63,7 @@ TEST(SettingsStoreQueries, AFailedAddPutsTheOldValueBackAndStillReportsFailure) 
   EXPECT_EQ(restore.query.entryCount(), 4u);  // the same dictionary, the old value in it
 }
 
-TEST(SettingsStoreQueries, WriterReportsTheAddAloneAndIgnoresTheDelete) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, WriterReportsTheAddAloneAndIgnoresTheDelete) {
   keychain.forcedDeleteStatus = platform::errSecIO;
   EXPECT_TRUE(store.saveMuteFlag(false));
   keychain.forcedDeleteStatus.reset();
@@ -72,9 +72,7 @@ TEST(SettingsStoreQueries, WriterReportsTheAddAloneAndIgnoresTheDelete) {
   EXPECT_EQ(store.readToken(), std::nullopt);  // and nothing is left
 }
 
-TEST(SettingsStoreQueries, FailedOrNonDataReadsGiveNone) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, FailedOrNonDataReadsGiveNone) {
   keychain.items["personal_access_token"] = platform::NotData{};
   keychain.items["mute_switch"] = std::monostate{};
   EXPECT_EQ(store.readToken(), std::nullopt);
@@ -84,9 +82,7 @@ TEST(SettingsStoreQueries, FailedOrNonDataReadsGiveNone) {
   EXPECT_EQ(store.readToken(), std::nullopt);
 }
 
-TEST(SettingsStoreEncoding, TokensRoundTripByteForByte) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, TokensRoundTripByteForByte) {
   for (const std::string& token :
        std::vector<std::string>{"ghp_abc123", "caf\xC3\xA9 \xF0\x9F\x94\x94", "  spaced \n", ""}) {
     ASSERT_TRUE(store.saveToken(token));
@@ -97,9 +93,7 @@ TEST(SettingsStoreEncoding, TokensRoundTripByteForByte) {
 
 // Bytes that are not UTF-8 read as none; text with no UTF-8 form is refused before the old
 // token is deleted.
-TEST(SettingsStoreEncoding, TokensThatAreNotUtf8ReadAsNoneAndAreNeverSaved) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, TokensThatAreNotUtf8ReadAsNoneAndAreNeverSaved) {
   for (const Bytes& invalid : {Bytes{0xFF}, Bytes{0xC3}, Bytes{0xC0, 0xAF}, Bytes{0xED, 0xA0, 0x80},
                                Bytes{0xF4, 0x90, 0x80, 0x80}}) {
     keychain.store("personal_access_token", invalid);
@@ -112,9 +106,7 @@ TEST(SettingsStoreEncoding, TokensThatAreNotUtf8ReadAsNoneAndAreNeverSaved) {
   EXPECT_EQ(store.readToken(), "kept");
 }
 
-TEST(SettingsStoreEncoding, MuteFlagLooksAtTheFirstByteOnly) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, MuteFlagLooksAtTheFirstByteOnly) {
   const std::vector<std::pair<Bytes, std::optional<bool>>> cases = {
       {{0x01}, true}, {{0x00}, false}, {{0x02}, true}, {{0x00, 0x01}, false}, {{}, std::nullopt}};
   for (const auto& [stored, expected] : cases) {
