@@ -140,11 +140,10 @@ Answer get(const std::string& url, int port, const std::filesystem::path& ca,
            const std::string& authorization) {
   Answer answer;
   CURL* curl = curl_easy_init();
-  curl_slist* connectTo = nullptr;
-  connectTo = curl_slist_append(connectTo, ("::127.0.0.1:" + std::to_string(port)).c_str());
-  curl_slist* headers = nullptr;
-  if (!authorization.empty())
-    headers = curl_slist_append(headers, ("Authorization: " + authorization).c_str());
+  curl_slist* connectTo =
+      curl_slist_append(nullptr, ("::127.0.0.1:" + std::to_string(port)).c_str());
+  // An empty value takes the header away, as if it were never set.
+  curl_slist* headers = curl_slist_append(nullptr, ("Authorization: " + authorization).c_str());
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
