@@ -30,16 +30,14 @@ class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv,
                const std::map<std::string, std::string>& env) {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-        ::pipe2(err, O_CLOEXEC) != 0) {
-      return;
+    int pipes[3][2];  // standard input, output and error; the child gets the far end of each
+    for (auto& ends : pipes) {
+      if (::pipe2(ends, O_CLOEXEC) != 0) return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    for (int fd = 0; fd < 3; ++fd)
+      posix_spawn_file_actions_adddup2(&actions, pipes[fd][fd == 0 ? 0 : 1], fd);
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
@@ -53,12 +51,10 @@ class ChildProcess {
     envp.push_back(nullptr);
     if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    stdin_ = in[1];
-    stdout_ = out[0];
-    stderr_ = err[0];
+    for (int fd = 0; fd < 3; ++fd) ::close(pipes[fd][fd == 0 ? 0 : 1]);
+    stdin_ = pipes[0][1];
+    stdout_ = pipes[1][0];
+    stderr_ = pipes[2][0];
   }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
