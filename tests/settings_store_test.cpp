@@ -112,9 +112,12 @@ TEST_F(SettingsStoreTest, MuteFlagLooksAtTheFirstByteOnly) {
     keychain.store("mute_switch", stored);
     EXPECT_EQ(store.readMuteFlag(), expected);
   }
-  ASSERT_TRUE(store.saveMuteFlag(false));
-  EXPECT_EQ(std::get<Bytes>(keychain.items["mute_switch"]), Bytes{0x00});
-  EXPECT_EQ(store.readMuteFlag(), false);
+  for (const bool muted : {true, false}) {
+    ASSERT_TRUE(store.saveMuteFlag(muted));
+    EXPECT_EQ(std::get<Bytes>(keychain.items["mute_switch"]),
+              Bytes{static_cast<std::uint8_t>(muted)});
+    EXPECT_EQ(store.readMuteFlag(), muted);
+  }
 }
 
 // The same store over the stand-in keychain file.
