@@ -16,13 +16,10 @@ class DiscardOutput final : public tidingsbell::platform::StandardOutput {
   void write(std::string_view) override {}
 };
 
+// "" or a plain decimal count: digits alone, with no leading zero.
 bool isBadgeText(const std::string& text) {
-  if (text.empty()) return true;
-  if (text[0] == '0') return false;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
+  return text.empty() ||
+         (text[0] != '0' && text.find_first_not_of("0123456789") == std::string::npos);
 }
 
 }  // namespace

@@ -37,22 +37,19 @@ class RecordingKeychain final : public platform::Keychain {
   int addsToFail = 0;  // the next this many adds fail as on a full disk
 
   OSStatus copyMatching(const KeychainQuery& query, platform::KeychainResult& result) override {
-    calls.push_back({"copy", query});
-    if (forcedCopyStatus) return *forcedCopyStatus;
+    if (const auto forced = record("copy", query, forcedCopyStatus)) return *forced;
     const auto found = items.find(query.account.value_or(""));
     if (found == items.end()) return platform::errSecItemNotFound;
     result = found->second;
     return platform::errSecSuccess;
   }
   OSStatus deleteItem(const KeychainQuery& query) override {
-    calls.push_back({"delete", query});
-    if (forcedDeleteStatus) return *forcedDeleteStatus;
+    if (const auto forced = record("delete", query, forcedDeleteStatus)) return *forced;
     return items.erase(query.account.value_or("")) != 0 ? platform::errSecSuccess
                                                         : platform::errSecItemNotFound;
   }
   OSStatus add(const KeychainQuery& query) override {
-    calls.push_back({"add", query});
-    if (forcedAddStatus) return *forcedAddStatus;
+    if (const auto forced = record("add", query, forcedAddStatus)) return *forced;
     if (addsToFail > 0) {
       --addsToFail;
       return platform::errSecIO;
@@ -62,14 +59,20 @@ class RecordingKeychain final : public platform::Keychain {
     return added ? platform::errSecSuccess : platform::errSecDuplicateItem;
   }
   void store(const std::string& account, Bytes value) { items[account] = std::move(value); }
+
+ private:
+  std::optional<OSStatus> record(const char* operation, const KeychainQuery& query,
+                                 std::optional<OSStatus> forced) {
+    calls.push_back({operation, query});
+    return forced;
+  }
 };
 
 class FakeDefaults final : public platform::UserDefaults {
  public:
   std::map<std::string, platform::PropertyListValue, std::less<>> values;
-  int reads = 0, writes = 0;
+  int writes = 0;
   std::optional<platform::PropertyListValue> objectForKey(std::string_view key) override {
-    ++reads;
     const auto found = values.find(key);
     if (found == values.end()) return std::nullopt;
     return found->second;
@@ -119,45 +122,30 @@ class RecordingSessions final : public platform::UrlSessionFactory {
  public:
   struct Task {
     platform::UrlRequest request;
-    platform::SessionConfiguration configuration;
     platform::DataTaskCompletion completion;
-    bool resumed = false;
-    bool sessionInvalidated = false;
   };
   std::vector<std::shared_ptr<Task>> tasks;
-  int sessionsMade = 0;
 
   platform::SessionConfiguration defaultSessionConfiguration() override { return {}; }
   std::shared_ptr<platform::UrlSession> sessionWithConfiguration(
-      const platform::SessionConfiguration& configuration) override {
-    ++sessionsMade;
-    return std::make_shared<Session>(*this, configuration);
+      const platform::SessionConfiguration&) override {
+    return std::make_shared<Session>(*this);
   }
 
  private:
-  struct DataTaskImpl final : platform::DataTask {
-    explicit DataTaskImpl(std::shared_ptr<Task> t) : task(std::move(t)) {}
-    void resume() override { task->resumed = true; }
-    std::shared_ptr<Task> task;
+  struct HeldTask final : platform::DataTask {
+    void resume() override {}
   };
   struct Session final : platform::UrlSession {
-    Session(RecordingSessions& o, platform::SessionConfiguration c) : owner(o), configuration(c) {}
+    explicit Session(RecordingSessions& o) : owner(o) {}
     std::shared_ptr<platform::DataTask> dataTask(platform::UrlRequest request,
                                                  platform::DataTaskCompletion completion) override {
-      auto task = std::make_shared<Task>();
-      task->request = std::move(request);
-      task->configuration = configuration;
-      task->completion = std::move(completion);
-      owner.tasks.push_back(task);
-      mine.push_back(task);
-      return std::make_shared<DataTaskImpl>(task);
+      owner.tasks.push_back(
+          std::make_shared<Task>(Task{std::move(request), std::move(completion)}));
+      return std::make_shared<HeldTask>();
     }
-    void finishTasksAndInvalidate() override {
-      for (auto& task : mine) task->sessionInvalidated = true;
-    }
+    void finishTasksAndInvalidate() override {}
     RecordingSessions& owner;
-    platform::SessionConfiguration configuration;
-    std::vector<std::shared_ptr<Task>> mine;
   };
 };
 

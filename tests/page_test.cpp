@@ -63,11 +63,9 @@ TEST(OpenNotificationsPage,
       {"com.apple.UNNotificationDefaultActionIdentifier", true},
       {"show", true},
       {"Show", false},
-      {"SHOW", false},
       {" show", false},
       {"show ", false},
       {"com.apple.UNNotificationDismissActionIdentifier", false},
-      {"snooze", false},
       {"", false}};
   for (const auto& [action, opens] : cases) {
     testing::FakeExtension fake;
@@ -90,38 +88,29 @@ TEST(OpenNotificationsPage,
   }
 }
 
-TEST(OpenNotificationsPage, ANotificationIsPresentedAsAnAlertAlone) {
-  testing::FakeExtension fake;
-  std::vector<std::uint64_t> answers;
-  const SafariExtensionHandler handler(fake.platform);
-  handler.userNotificationCenterWillPresentNotification(
-      [&](std::uint64_t o) { answers.push_back(o); });
-  EXPECT_EQ(answers, std::vector<std::uint64_t>{4});
+std::string line(const std::string& name, const std::string& page, const std::string& info) {
+  return "The extension received a message (" + name + ") from a script injected into (" + page +
+         ") with userInfo ([" + info + "])";
 }
 
 // The log line, byte for byte.
 TEST(PageMessageLine, SevenPiecesWithNothingBetween) {
   const std::optional<SafariPageProperties> blank = SafariPageProperties{Url{"about:blank"}};
   EXPECT_EQ(pageMessageLine("ping", blank, std::nullopt),
-            "The extension received a message (ping) from a script injected into "
-            "(Optional(about:blank)) with userInfo ([:])");
-  EXPECT_EQ(
-      pageMessageLine("", std::nullopt, platform::UserInfo{}),
-      "The extension received a message () from a script injected into (nil) with userInfo ([:])");
+            line("ping", "Optional(about:blank)", ":"));
+  EXPECT_EQ(pageMessageLine("", std::nullopt, platform::UserInfo{}), line("", "nil", ":"));
   EXPECT_EQ(pageMessageLine("a(b)", SafariPageProperties{}, std::nullopt),
-            "The extension received a message (a(b)) from a script injected into (nil) with "
-            "userInfo ([:])");
+            line("a(b)", "nil", ":"));
   const platform::UserInfo info = {{"z", std::string("100%s")},
                                    {"n", platform::UserInfoNumber{"1.5"}},
                                    {"t", true},
                                    {"f", false},
                                    {"x", platform::UserInfoNull{}},
                                    {"a", platform::UserInfoCompound{"[1,{\"k\":\"v\"}]"}}};
-  EXPECT_EQ(
-      pageMessageLine("%d%n", SafariPageProperties{Url{"https://e.com/a%20b?q=%s"}}, info),
-      "The extension received a message (%d%n) from a script injected into "
-      "(Optional(https://e.com/a%20b?q=%s)) with userInfo ([\"z\": 100%s, \"n\": 1.5, \"t\": 1, "
-      "\"f\": 0, \"x\": <null>, \"a\": [1,{\"k\":\"v\"}]])");
+  EXPECT_EQ(pageMessageLine("%d%n", SafariPageProperties{Url{"https://e.com/a%20b?q=%s"}}, info),
+            line("%d%n", "Optional(https://e.com/a%20b?q=%s)",
+                 "\"z\": 100%s, \"n\": 1.5, \"t\": 1, \"f\": 0, \"x\": <null>, "
+                 "\"a\": [1,{\"k\":\"v\"}]"));
 }
 
 TEST(PageMessageLog, CompletionsOutliveTheHandlerAndLogInTheOrderTheyRun) {
@@ -137,19 +126,15 @@ TEST(PageMessageLog, CompletionsOutliveTheHandlerAndLogInTheOrderTheyRun) {
   page.pending[1](SafariPageProperties{Url{"https://a.example/"}});
   page.pending[0](std::nullopt);
   EXPECT_EQ(fake.output.lines(),
-            (std::vector<std::string>{
-                "The extension received a message (second) from a script injected into "
-                "(Optional(https://a.example/)) with userInfo ([\"k\": v])",
-                "The extension received a message (first) from a script injected into (nil) with "
-                "userInfo ([:])"}));
+            (std::vector<std::string>{line("second", "Optional(https://a.example/)", "\"k\": v"),
+                                      line("first", "nil", ":")}));
 }
 
 TEST(PageMessageJson, UserInfoKeepsTheOrderAndKindsOfItsValues) {
   const auto message = standin::parsePageMessage(
       R"({"name":"n","userInfo":{"b":2,"a":"x","c":[1, 2],"d":{"e" : null},"f":-7.25,"g":false}})");
   EXPECT_EQ(pageMessageLine(message.name, std::nullopt, message.userInfo),
-            "The extension received a message (n) from a script injected into (nil) with userInfo "
-            "([\"b\": 2, \"a\": x, \"c\": [1,2], \"d\": {\"e\":null}, \"f\": -7.25, \"g\": 0])");
+            line("n", "nil", R"("b": 2, "a": x, "c": [1,2], "d": {"e":null}, "f": -7.25, "g": 0)"));
   EXPECT_FALSE(standin::parsePageMessage(R"({"name":"n","userInfo":null})").userInfo.has_value());
   EXPECT_FALSE(standin::parsePageMessage(R"({"name":"n"})").userInfo.has_value());
   for (const char* bad : {"[]", "{}", R"({"name":1})", R"({"name":"n","userInfo":[]})", "{"}) {
@@ -159,13 +144,16 @@ TEST(PageMessageJson, UserInfoKeepsTheOrderAndKindsOfItsValues) {
 
 TEST(MainThreadCheckDeathTest, PopoverControllerOffTheMainThreadStopsWithAClearMessage) {
   testing::FakeMainThread mainThread;
-  SafariExtensionViewController::initWithNibNameBundle(mainThread);
-  SafariExtensionViewController::initWithCoder(mainThread);
-  mainThread.onMain = false;
-  EXPECT_DEATH(SafariExtensionViewController::initWithCoder(mainThread),
-               "SafariExtensionViewController initWithCoder: must be called on the main thread");
-  EXPECT_DEATH(SafariExtensionViewController::initWithNibNameBundle(mainThread),
-               "initWithNibName:bundle: must be called on the main thread");
+  const std::vector<std::pair<void (*)(const platform::MainThread&), const char*>> cases = {
+      {&SafariExtensionViewController::initWithCoder, "initWithCoder:"},
+      {&SafariExtensionViewController::initWithNibNameBundle, "initWithNibName:bundle:"}};
+  for (const auto& [init, message] : cases) {
+    mainThread.onMain = true;
+    init(mainThread);
+    mainThread.onMain = false;
+    EXPECT_DEATH(init(mainThread), std::string("SafariExtensionViewController ") + message +
+                                       " must be called on the main thread");
+  }
 }
 
 }  // namespace

@@ -30,16 +30,14 @@ class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv,
                const std::map<std::string, std::string>& env) {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 ||
-        ::pipe2(err, O_CLOEXEC) != 0) {
-      return;
+    int pipes[3][2];  // standard input, output and error; the child gets the far end of each
+    for (auto& ends : pipes) {
+      if (::pipe2(ends, O_CLOEXEC) != 0) return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    for (int fd = 0; fd < 3; ++fd)
+      posix_spawn_file_actions_adddup2(&actions, pipes[fd][fd == 0 ? 0 : 1], fd);
     std::vector<std::string> environment;
     for (char** e = environ; *e != nullptr; ++e) {
       const std::string entry = *e;
@@ -53,12 +51,10 @@ class ChildProcess {
     envp.push_back(nullptr);
     if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    ::close(err[1]);
-    stdin_ = in[1];
-    stdout_ = out[0];
-    stderr_ = err[0];
+    for (int fd = 0; fd < 3; ++fd) ::close(pipes[fd][fd == 0 ? 0 : 1]);
+    stdin_ = pipes[0][1];
+    stdout_ = pipes[1][0];
+    stderr_ = pipes[2][0];
   }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -72,7 +68,6 @@ class ChildProcess {
     }
   }
 
-  [[nodiscard]] bool started() const { return pid_ > 0; }
   [[nodiscard]] pid_t pid() const { return pid_; }
 
   void send(const std::string& line) {
@@ -83,65 +78,58 @@ class ChildProcess {
     ::close(stdin_);
     stdin_ = -1;
   }
-  // The next line of standard output, or nullopt when none came within the time.
-  std::optional<std::string> readLine(std::chrono::milliseconds within = std::chrono::seconds(20)) {
-    return readLineFrom(stdout_, outBuffer_, within);
-  }
-  std::optional<std::string> readErrorLine(
-      std::chrono::milliseconds within = std::chrono::seconds(20)) {
-    return readLineFrom(stderr_, errBuffer_, within);
-  }
-  // Waits for the exit and returns the exit status (-1 for a signal or a time-out).
-  int wait(std::chrono::milliseconds within = std::chrono::seconds(30)) {
-    const auto deadline = std::chrono::steady_clock::now() + within;
-    while (!exitStatus_) {
-      int status = 0;
-      const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        break;
-      }
-      if (std::chrono::steady_clock::now() > deadline) return -1;
-      ::usleep(2000);
-    }
-    return *exitStatus_;
-  }
-  // What is left on standard output or error after the exit.
-  std::string remainingOutput() { return drain(stdout_, outBuffer_); }
-  std::string remainingErrors() { return drain(stderr_, errBuffer_); }
-
- private:
-  static std::optional<std::string> readLineFrom(int fd, std::string& buffer,
-                                                 std::chrono::milliseconds within) {
-    const auto deadline = std::chrono::steady_clock::now() + within;
+  // The next line of standard output, or nullopt when none came within 20 s.
+  std::optional<std::string> readLine() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     for (;;) {
-      if (const auto end = buffer.find('\n'); end != std::string::npos) {
-        std::string line = buffer.substr(0, end);
-        buffer.erase(0, end + 1);
+      if (const auto end = outBuffer_.find('\n'); end != std::string::npos) {
+        std::string line = outBuffer_.substr(0, end);
+        outBuffer_.erase(0, end + 1);
         return line;
       }
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
+      pollfd p{stdout_, POLLIN, 0};
       if (left.count() <= 0) return std::nullopt;
-      pollfd p{fd, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
       char chunk[4096];
-      const ssize_t n = ::read(fd, chunk, sizeof chunk);
+      const ssize_t n = ::read(stdout_, chunk, sizeof chunk);
       if (n <= 0) return std::nullopt;
-      buffer.append(chunk, static_cast<std::size_t>(n));
+      outBuffer_.append(chunk, static_cast<std::size_t>(n));
     }
   }
-  static std::string drain(int fd, std::string& buffer) {
+  // Waits for the exit, 30 s at most, and returns the exit status (-1 for a signal or a time-out).
+  int wait() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!exitStatus_) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      } else if (std::chrono::steady_clock::now() > deadline) {
+        return -1;
+      } else {
+        ::usleep(2000);
+      }
+    }
+    return *exitStatus_;
+  }
+  // What is left on standard output or error after the exit.
+  std::string remainingOutput() { return std::exchange(outBuffer_, {}) + drain(stdout_); }
+  std::string remainingErrors() { return drain(stderr_); }
+
+ private:
+  static std::string drain(int fd) {
+    std::string text;
     char chunk[4096];
-    ssize_t n;
-    while ((n = ::read(fd, chunk, sizeof chunk)) > 0)
-      buffer.append(chunk, static_cast<std::size_t>(n));
-    return std::exchange(buffer, {});
+    for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) {
+      text.append(chunk, static_cast<std::size_t>(n));
+    }
+    return text;
   }
 
   pid_t pid_ = -1;
   int stdin_ = -1, stdout_ = -1, stderr_ = -1;
-  std::string outBuffer_, errBuffer_;
+  std::string outBuffer_;
   std::optional<int> exitStatus_;
 };
 

@@ -1,6 +1,8 @@
 #pragma once
-// A one-connection TLS server on loopback that keeps the request's bytes exactly as they came,
-// for checks that an HTTP library's parsing would blur (such as trailing spaces in a header).
+// A TLS server on loopback that keeps each request's bytes exactly as they came, for checks that
+// an HTTP library's parsing would blur (such as trailing spaces in a header). It keeps each
+// connection open for more requests and offers session resumption, noting for every connection
+// whether its handshake resumed an earlier session.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,8 +12,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "standin/certificates.hpp"
 
@@ -35,64 +39,86 @@ class RawTlsServer {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(listener_, 1);
+    ::listen(listener_, 4);
     socklen_t length = sizeof address;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { serveOne(); });
+    thread_ = std::thread([this] { serve(); });
   }
   RawTlsServer(const RawTlsServer&) = delete;
   RawTlsServer& operator=(const RawTlsServer&) = delete;
   ~RawTlsServer() {
     ::shutdown(listener_, SHUT_RDWR);
-    if (thread_.joinable()) thread_.join();
+    thread_.join();
     ::close(listener_);
     SSL_CTX_free(context_);
   }
   [[nodiscard]] int port() const { return port_; }
-  // The request as received; call after the exchange has finished.
-  std::string request() {
-    if (thread_.joinable()) thread_.join();
-    return request_;
+  // The requests as received, and for each connection whether it resumed a TLS session.
+  std::vector<std::string> requests() {
+    const std::lock_guard lock(mutex_);
+    return requests_;
+  }
+  std::vector<bool> connections() {
+    const std::lock_guard lock(mutex_);
+    return resumed_;
   }
 
  private:
-  void serveOne() {
-    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) return;
-    SSL* ssl = SSL_new(context_);
-    SSL_set_fd(ssl, client);
-    if (SSL_accept(ssl) == 1) {
-      char buffer[4096];
-      while (request_.find("\r\n\r\n") == std::string::npos) {
-        const int n = SSL_read(ssl, buffer, sizeof buffer);
-        if (n <= 0) break;
-        request_.append(buffer, static_cast<std::size_t>(n));
-      }
-      if (answer_ == kNeverAnswer) {
-        while (SSL_read(ssl, buffer, sizeof buffer) > 0) {
-        }  // until the client gives up
-      } else if (answer_ == kTrickle) {
-        const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n[";
-        bool open = SSL_write(ssl, head.data(), static_cast<int>(head.size())) > 0;
-        for (int i = 0; open && i < 500; ++i) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));
-          open = SSL_write(ssl, " ", 1) > 0;
+  void serve() {
+    for (int client; (client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+      SSL* ssl = SSL_new(context_);
+      SSL_set_fd(ssl, client);
+      if (SSL_accept(ssl) == 1) {
+        {
+          const std::lock_guard lock(mutex_);
+          resumed_.push_back(SSL_session_reused(ssl) == 1);
         }
-      } else if (!answer_.empty()) {
-        SSL_write(ssl, answer_.data(), static_cast<int>(answer_.size()));
+        while (answerOne(ssl)) {
+        }
+        SSL_shutdown(ssl);
       }
-      SSL_shutdown(ssl);
+      SSL_free(ssl);
+      ::close(client);
     }
-    SSL_free(ssl);
-    ::close(client);
+  }
+  // Reads one request and answers it; false once the connection is done.
+  bool answerOne(SSL* ssl) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const int n = SSL_read(ssl, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      request.append(buffer, static_cast<std::size_t>(n));
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      requests_.push_back(request);
+    }
+    if (answer_ == kNeverAnswer) {
+      while (SSL_read(ssl, buffer, sizeof buffer) > 0) {
+      }  // until the client gives up
+      return false;
+    }
+    if (answer_ == kTrickle) {
+      const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n[";
+      bool open = SSL_write(ssl, head.data(), static_cast<int>(head.size())) > 0;
+      for (int i = 0; open && i < 500; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        open = SSL_write(ssl, " ", 1) > 0;
+      }
+      return false;
+    }
+    return !answer_.empty() && SSL_write(ssl, answer_.data(), static_cast<int>(answer_.size())) > 0;
   }
 
   std::string answer_;
   SSL_CTX* context_ = nullptr;
   int listener_ = -1;
   int port_ = 0;
-  std::string request_;
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
+  std::vector<bool> resumed_;
   std::thread thread_;
 };
 

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "platform/standin/keychain.hpp"
 #include "platform/standin/user_defaults.hpp"
@@ -21,48 +20,35 @@ using platform::KeychainQuery;
 using testing::bytes;
 using testing::RecordingKeychain;
 
-TEST(SettingsStoreQueries, ReadAsksForOneDataItemWithExactlyFiveEntries) {
+class SettingsStoreTest : public ::testing::Test {
+ protected:
   RecordingKeychain keychain;
-  const SettingsStore store(keychain);
-  EXPECT_EQ(store.readToken(), std::nullopt);
+  const SettingsStore store{keychain};
+};
+
+// Reads ask for one data item; a save reads the value it may have to put back, then deletes and
+// adds the same item, whose value never narrows the delete.
+TEST_F(SettingsStoreTest, ReadsAskForOneItemAndSavesDeleteThenAddTheSameItem) {
   EXPECT_EQ(store.readMuteFlag(), std::nullopt);
-
-  ASSERT_EQ(keychain.calls.size(), 2u);
-  for (const auto& call : keychain.calls) {
-    EXPECT_EQ(call.operation, "copy");
-    EXPECT_EQ(call.query.entryCount(), 5u);
-    EXPECT_EQ(call.query.secClass, platform::SecClass::GenericPassword);
-    EXPECT_EQ(call.query.service, "com.marblequail.Tidingsbell");
-    EXPECT_EQ(call.query.returnData, true);
-    EXPECT_EQ(call.query.matchLimit, platform::SecMatchLimit::One);
-  }
-  EXPECT_EQ(keychain.calls[0].query.account, "personal_access_token");
-  EXPECT_EQ(keychain.calls[1].query.account, "mute_switch");
-}
-
-TEST(SettingsStoreQueries, SaveDeletesThenAddsTheSameFourEntryDictionary) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
   EXPECT_TRUE(store.saveToken(""));  // nothing to delete on the first save: not a failure
-  EXPECT_TRUE(store.saveMuteFlag(true));
-
-  // Each save first reads the value it may have to put back.
-  ASSERT_EQ(keychain.calls.size(), 6u);
-  EXPECT_EQ(keychain.calls[0].operation, "copy");
-  EXPECT_EQ(keychain.calls[0].query.entryCount(), 5u);
-  EXPECT_EQ(keychain.calls[1].operation, "delete");
-  EXPECT_EQ(keychain.calls[2].operation, "add");
-  EXPECT_EQ(keychain.calls[1].query, keychain.calls[2].query);
-  EXPECT_EQ(keychain.calls[2].query.entryCount(), 4u);
-  EXPECT_EQ(keychain.calls[2].query.account, "personal_access_token");
-  EXPECT_EQ(keychain.calls[2].query.valueData, Bytes{});  // zero bytes, still added
-  EXPECT_EQ(keychain.calls[5].query.account, "mute_switch");
-  EXPECT_EQ(keychain.calls[5].query.valueData, Bytes{0x01});
+  const KeychainQuery item{.secClass = platform::SecClass::GenericPassword,
+                           .service = "com.marblequail.Tidingsbell",
+                           .account = "personal_access_token"};
+  KeychainQuery read = item;
+  read.returnData = true;
+  read.matchLimit = platform::SecMatchLimit::One;
+  KeychainQuery added = item;
+  added.valueData = Bytes{};  // zero bytes, still added
+  ASSERT_EQ(keychain.calls.size(), 4u);
+  EXPECT_EQ(keychain.calls[0].query.account, "mute_switch");
+  EXPECT_EQ(keychain.calls[1].query, read);
+  EXPECT_EQ(keychain.calls[2].operation, "delete");
+  EXPECT_EQ(keychain.calls[2].query, added);
+  EXPECT_EQ(keychain.calls[3].operation, "add");
+  EXPECT_EQ(keychain.calls[3].query, added);
 }
 
-TEST(SettingsStoreQueries, AFailedAddPutsTheOldValueBackAndStillReportsFailure) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, AFailedAddPutsTheOldValueBackAndStillReportsFailure) {
   ASSERT_TRUE(store.saveToken("working"));
   ASSERT_TRUE(store.saveMuteFlag(true));
   keychain.addsToFail = 1;
@@ -76,9 +62,7 @@ TEST(SettingsStoreQueries, AFailedAddPutsTheOldValueBackAndStillReportsFailure) 
   EXPECT_EQ(restore.query.entryCount(), 4u);  // the same dictionary, the old value in it
 }
 
-TEST(SettingsStoreQueries, WriterReportsTheAddAloneAndIgnoresTheDelete) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, WriterReportsTheAddAloneAndIgnoresTheDelete) {
   keychain.forcedDeleteStatus = platform::errSecIO;
   EXPECT_TRUE(store.saveMuteFlag(false));
   keychain.forcedDeleteStatus.reset();
@@ -87,9 +71,7 @@ TEST(SettingsStoreQueries, WriterReportsTheAddAloneAndIgnoresTheDelete) {
   EXPECT_EQ(store.readToken(), std::nullopt);  // and nothing is left
 }
 
-TEST(SettingsStoreQueries, FailedOrNonDataReadsGiveNone) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, FailedOrNonDataReadsGiveNone) {
   keychain.items["personal_access_token"] = platform::NotData{};
   keychain.items["mute_switch"] = std::monostate{};
   EXPECT_EQ(store.readToken(), std::nullopt);
@@ -99,9 +81,7 @@ TEST(SettingsStoreQueries, FailedOrNonDataReadsGiveNone) {
   EXPECT_EQ(store.readToken(), std::nullopt);
 }
 
-TEST(SettingsStoreEncoding, TokensRoundTripByteForByte) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, TokensRoundTripByteForByte) {
   for (const std::string& token :
        std::vector<std::string>{"ghp_abc123", "caf\xC3\xA9 \xF0\x9F\x94\x94", "  spaced \n", ""}) {
     ASSERT_TRUE(store.saveToken(token));
@@ -110,37 +90,34 @@ TEST(SettingsStoreEncoding, TokensRoundTripByteForByte) {
   }
 }
 
-TEST(SettingsStoreEncoding, TokenBytesThatAreNotUtf8ReadAsNone) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+// Bytes that are not UTF-8 read as none; text with no UTF-8 form is refused before the old
+// token is deleted.
+TEST_F(SettingsStoreTest, TokensThatAreNotUtf8ReadAsNoneAndAreNeverSaved) {
   for (const Bytes& invalid : {Bytes{0xFF}, Bytes{0xC3}, Bytes{0xC0, 0xAF}, Bytes{0xED, 0xA0, 0x80},
                                Bytes{0xF4, 0x90, 0x80, 0x80}}) {
     keychain.store("personal_access_token", invalid);
     EXPECT_EQ(store.readToken(), std::nullopt);
   }
-}
-
-TEST(SettingsStoreEncoding, TextWithNoUtf8FormIsRefusedBeforeTheOldTokenIsDeleted) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
   keychain.store("personal_access_token", bytes("kept"));
+  keychain.calls.clear();
   EXPECT_FALSE(store.saveToken("\xFF"));
   EXPECT_TRUE(keychain.calls.empty());
   EXPECT_EQ(store.readToken(), "kept");
 }
 
-TEST(SettingsStoreEncoding, MuteFlagLooksAtTheFirstByteOnly) {
-  RecordingKeychain keychain;
-  const SettingsStore store(keychain);
+TEST_F(SettingsStoreTest, MuteFlagLooksAtTheFirstByteOnly) {
   const std::vector<std::pair<Bytes, std::optional<bool>>> cases = {
       {{0x01}, true}, {{0x00}, false}, {{0x02}, true}, {{0x00, 0x01}, false}, {{}, std::nullopt}};
   for (const auto& [stored, expected] : cases) {
     keychain.store("mute_switch", stored);
     EXPECT_EQ(store.readMuteFlag(), expected);
   }
-  ASSERT_TRUE(store.saveMuteFlag(false));
-  EXPECT_EQ(std::get<Bytes>(keychain.items["mute_switch"]), Bytes{0x00});
-  EXPECT_EQ(store.readMuteFlag(), false);
+  for (const bool muted : {true, false}) {
+    ASSERT_TRUE(store.saveMuteFlag(muted));
+    EXPECT_EQ(std::get<Bytes>(keychain.items["mute_switch"]),
+              Bytes{static_cast<std::uint8_t>(muted)});
+    EXPECT_EQ(store.readMuteFlag(), muted);
+  }
 }
 
 // The same store over the stand-in keychain file.
@@ -168,24 +145,6 @@ TEST_F(FileKeychainTest, SavesReplaceWhateverTheOldItemHeldAndKeepTheFilePrivate
   EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
-TEST_F(FileKeychainTest, StatusCodesMatchThePlatform) {
-  KeychainQuery query;
-  query.secClass = platform::SecClass::GenericPassword;
-  query.service = "svc";
-  query.account = "acct";
-  platform::KeychainResult result;
-  EXPECT_EQ(keychain.copyMatching(query, result), platform::errSecItemNotFound);
-  EXPECT_EQ(keychain.deleteItem(query), platform::errSecItemNotFound);
-  query.valueData = bytes("one");
-  EXPECT_EQ(keychain.add(query), platform::errSecSuccess);
-  query.valueData = bytes("two");
-  EXPECT_EQ(keychain.add(query), platform::errSecDuplicateItem);
-  query.valueData.reset();
-  query.returnData = true;
-  EXPECT_EQ(keychain.copyMatching(query, result), platform::errSecSuccess);
-  EXPECT_EQ(std::get<Bytes>(result), bytes("one"));
-}
-
 TEST_F(FileKeychainTest, CorruptFileReadsAsNoneAndTheNextSaveStartsAfreshBesideIt) {
   ASSERT_TRUE(store.saveToken("lost"));
   for (const std::string& garbage :
@@ -207,10 +166,9 @@ TEST_F(FileKeychainTest, CorruptFileReadsAsNoneAndTheNextSaveStartsAfreshBesideI
 // Neither store hangs or aborts on a file of the wrong kind: what is not a regular file is
 // unreadable and left alone; a regular file too large to be a store is corrupt and replaced.
 TEST_F(FileKeychainTest, StoreFilesOfTheWrongKindNeverHangAndAreLeftAloneOrReplaced) {
-  using Make = std::function<void(const std::filesystem::path&)>;
   struct Kind {
     const char* name;
-    Make make;
+    void (*make)(const std::filesystem::path&);
     bool replacedOnSave;
   };
   const std::vector<Kind> kinds = {
@@ -236,12 +194,11 @@ TEST_F(FileKeychainTest, StoreFilesOfTheWrongKindNeverHangAndAreLeftAloneOrRepla
     EXPECT_EQ(defaults.objectForKey("k"), std::nullopt);
     EXPECT_EQ(kindStore.saveToken("t"), kind.replacedOnSave);
     EXPECT_EQ(defaults.set(std::string("v"), "k"), kind.replacedOnSave);
+    EXPECT_EQ(kindStore.readToken(), kind.replacedOnSave ? std::optional("t") : std::nullopt);
     if (kind.replacedOnSave) {
-      EXPECT_EQ(kindStore.readToken(), "t");
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(own.path()), {}), 6)
           << "each store, its lock and the oversized file moved aside";
     } else {
-      EXPECT_EQ(kindStore.readToken(), std::nullopt);
       EXPECT_FALSE(std::filesystem::is_regular_file(keychainFile));
     }
   }
