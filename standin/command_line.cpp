@@ -27,6 +27,12 @@ std::optional<int> answerStandardOption(const Program& program, std::string_view
   return std::nullopt;
 }
 
+std::optional<int> answerArguments(const Program& program, int argc, char** argv) {
+  if (argc < 2) return std::nullopt;
+  if (auto status = answerStandardOption(program, argv[1])) return status;
+  return usageError(program, std::string("unexpected argument ") + argv[1]);
+}
+
 int usageError(const Program& program, std::string_view problem) {
   std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(program.name.size()), program.name.data(),
                static_cast<int>(problem.size()), problem.data());

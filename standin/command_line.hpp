@@ -2,7 +2,9 @@
 // What every stand-in program shares as a command-line tool: `--help` and `--version` answered
 // on standard output with exit 0, and usage errors on standard error with exit 2.
 
+#include <iostream>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tidingsbell::standin {
@@ -20,5 +22,20 @@ std::optional<int> answerStandardOption(const Program& program, std::string_view
 
 // Writes the problem and the usage to standard error; returns kExitUsage.
 int usageError(const Program& program, std::string_view problem);
+
+// For a program that takes no arguments but the two standard options: the exit status when it
+// was given any (after answering), none when it should go on.
+std::optional<int> answerArguments(const Program& program, int argc, char** argv);
+
+// Hands each line of standard input, without its line ending, to `execute` until it returns
+// false or the input ends.
+template <typename Execute>
+void forEachInputLine(Execute execute) {
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!execute(line)) return;
+  }
+}
 
 }  // namespace tidingsbell::standin

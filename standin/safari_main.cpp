@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <iostream>
 #include <string>
 
 #include "standin/command_line.hpp"
@@ -22,17 +21,10 @@ constexpr tidingsbell::standin::Program kProgram{
 
 int main(int argc, char** argv) {
   using namespace tidingsbell::standin;
-  if (argc > 1) {
-    if (auto status = answerStandardOption(kProgram, argv[1])) return *status;
-    return usageError(kProgram, std::string("unexpected argument ") + argv[1]);
-  }
+  if (auto status = answerArguments(kProgram, argc, argv)) return *status;
   SafariHost safari;
   if (::isatty(STDIN_FILENO) != 0) std::fprintf(stderr, "%s\n", SafariHost::kHelp);
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!safari.execute(line)) break;
-  }
+  forEachInputLine([&safari](const std::string& line) { return safari.execute(line); });
   safari.waitIdle();
   return 0;
 }

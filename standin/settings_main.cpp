@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <iostream>
 #include <string>
 
 #include "standin/command_line.hpp"
@@ -22,20 +21,13 @@ constexpr tidingsbell::standin::Program kProgram{
 
 int main(int argc, char** argv) {
   using namespace tidingsbell::standin;
-  if (argc > 1) {
-    if (auto status = answerStandardOption(kProgram, argv[1])) return *status;
-    return usageError(kProgram, std::string("unexpected argument ") + argv[1]);
-  }
+  if (auto status = answerArguments(kProgram, argc, argv)) return *status;
   SettingsApp app;
   if (::isatty(STDIN_FILENO) != 0) {
     std::printf("%s\n%s\n", app.windowLine().c_str(), SettingsApp::kHelp);
     std::fflush(stdout);
   }
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!app.execute(line)) break;
-  }
+  forEachInputLine([&app](const std::string& line) { return app.execute(line); });
   app.terminate();
   return 0;
 }
