@@ -1,7 +1,8 @@
 // The host application's run-time classes, registered by a load-time constructor so that they
 // exist before the interface file is loaded. Each method converts its arguments into seam
-// objects and calls the C++ entry of the same name; the outlets live in the instance variables
-// the interface loader sets, the label strong and the other three weak.
+// objects and calls the delegate's C++ entry or the settings window's function that does its job
+// (app/ViewController.hpp); the outlets live in the instance variables the interface loader sets,
+// the label strong and the other three weak.
 
 #include <cstdlib>
 
