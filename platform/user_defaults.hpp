@@ -21,8 +21,10 @@ using PropertyListValue = std::variant<Date, std::string, std::int64_t, OtherPro
 class UserDefaults {
  public:
   virtual ~UserDefaults() = default;
+  // Whatever the key holds, for the reader to judge: another program may have written it.
   virtual std::optional<PropertyListValue> objectForKey(std::string_view key) = 0;
-  virtual void setObject(const PropertyListValue& value, std::string_view key) = 0;
+  // The extension writes only dates.
+  virtual void setObject(Date value, std::string_view key) = 0;
 };
 
 }  // namespace tidingsbell::platform
