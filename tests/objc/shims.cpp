@@ -248,7 +248,11 @@ std::optional<Entries> entriesOf(const char* function, CFDictionaryRef query,
       !is(kSecUseDataProtectionKeychain, kCFBooleanTrue) || service == entries.end() ||
       textOf(service->second) != tidingsbell::kKeychainService) {
     std::string shown;
-    for (const auto& [key, value] : entries) shown += " " + key + "=" + textOf(value);
+    for (const auto& [key, value] : entries) {  // the value data is a secret: its size only
+      shown += " " + key + "=" +
+               (key == textOf(asId(kSecValueData)) ? std::to_string(textOf(value).size()) + " bytes"
+                                                   : textOf(value));
+    }
     ADD_FAILURE() << function << " with {" << shown << " }";
     return std::nullopt;
   }
