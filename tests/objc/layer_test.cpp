@@ -158,7 +158,7 @@ TEST_F(Layer, TheKeychainReplacesAndReadsBackTheSettings) {
   EXPECT_EQ(settings.readMuteFlag(), true);
 }
 
-TEST_F(Layer, NotificationResponsesOpenThePageOnlyForTheirActionsAndAlwaysComplete) {
+TEST_F(Layer, NotificationResponsesOpenThePageAndComplete) {
   const Calls open = {
       "NSWorkspace "
       "openURLs:withAppBundleIdentifier:options:additionalEventParamDescriptor:launchIdentifiers: "
