@@ -21,9 +21,9 @@ using PropertyListValue = std::variant<Date, std::string, std::int64_t, OtherPro
 class UserDefaults {
  public:
   virtual ~UserDefaults() = default;
-  // Whatever the key holds, for the reader to judge: another program may have written it.
+  // Any kind of value: the user or another program may have written the key.
   virtual std::optional<PropertyListValue> objectForKey(std::string_view key) = 0;
-  // The extension writes only dates.
+  // Only the last check's date is ever written.
   virtual void setObject(Date value, std::string_view key) = 0;
 };
 
