@@ -21,8 +21,10 @@ using PropertyListValue = std::variant<Date, std::string, std::int64_t, OtherPro
 class UserDefaults {
  public:
   virtual ~UserDefaults() = default;
+  // Any kind of value: the user or another program may have written the key.
   virtual std::optional<PropertyListValue> objectForKey(std::string_view key) = 0;
-  virtual void setObject(const PropertyListValue& value, std::string_view key) = 0;
+  // Only the last check's date is ever written.
+  virtual void setObject(Date value, std::string_view key) = 0;
 };
 
 }  // namespace tidingsbell::platform

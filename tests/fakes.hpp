@@ -77,7 +77,7 @@ class FakeDefaults final : public platform::UserDefaults {
     if (found == values.end()) return std::nullopt;
     return found->second;
   }
-  void setObject(const platform::PropertyListValue& value, std::string_view key) override {
+  void setObject(platform::Date value, std::string_view key) override {
     ++writes;
     values[std::string(key)] = value;
   }

@@ -30,7 +30,7 @@ class Keychain final : public platform::Keychain {
 class UserDefaults final : public platform::UserDefaults {
  public:
   std::optional<platform::PropertyListValue> objectForKey(std::string_view key) override;
-  void setObject(const platform::PropertyListValue& value, std::string_view key) override;
+  void setObject(platform::Date value, std::string_view key) override;
 };
 
 class Clock final : public platform::Clock {

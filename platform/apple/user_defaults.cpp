@@ -24,18 +24,9 @@ std::optional<platform::PropertyListValue> UserDefaults::objectForKey(std::strin
   return platform::OtherPropertyListObject{};
 }
 
-void UserDefaults::setObject(const platform::PropertyListValue& value, std::string_view key) {
+void UserDefaults::setObject(platform::Date value, std::string_view key) {
   const Owned name = makeString(key);
-  id object = nullptr;
-  Owned text;
-  if (const auto* date = std::get_if<platform::Date>(&value)) {
-    object = makeDate(*date);
-  } else if (const auto* string = std::get_if<std::string>(&value)) {
-    text = makeString(*string);
-    object = text.get();
-  } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
-    object = send<id, long long>("NSNumber"_cls, "numberWithLongLong:"_sel, *number);
-  }
+  id object = makeDate(value);
   if (object == nullptr) return;
   send<void, id, id>(standardUserDefaults(), "setObject:forKey:"_sel, object, name.get());
 }

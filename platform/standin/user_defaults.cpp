@@ -136,7 +136,7 @@ bool FileUserDefaults::change(std::string_view key,
   return saved;
 }
 
-void FileUserDefaults::setObject(const platform::PropertyListValue& value, std::string_view key) {
+void FileUserDefaults::setObject(platform::Date value, std::string_view key) {
   (void)set(value, key);  // the platform's setter reports nothing either
 }
 

@@ -28,7 +28,7 @@ class FileUserDefaults final : public platform::UserDefaults {
   explicit FileUserDefaults(std::filesystem::path file);
 
   std::optional<platform::PropertyListValue> objectForKey(std::string_view key) override;
-  void setObject(const platform::PropertyListValue& value, std::string_view key) override;
+  void setObject(platform::Date value, std::string_view key) override;
   // For the defaults tool: false when the change could not be written. A date that is not a
   // finite number is refused: it has no form in the file.
   bool set(const platform::PropertyListValue& value, std::string_view key);

@@ -1,19 +1,31 @@
-// The C interfaces the macOS layer calls that have no Linux form, as this harness provides them;
-// and the settings keychain, kept in memory (keychain.cpp stays out: see README).
+// The C interfaces the macOS layer calls that have no Linux form, as this harness provides them:
+// CoreFoundation bridged toll-free to the Foundation stand-ins, and keychain services keeping the
+// settings items in memory.
 
 #include <Block.h>
 #include <CoreFoundation/CoreFoundation.h>
+#include <Security/Security.h>
 #include <dispatch/dispatch.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <cstdarg>
+#include <map>
+#include <set>
 
 #include "platform/apple/apple_platform.hpp"
+#include "shared/SettingsStore.hpp"
 #include "tests/objc/standins.hpp"
 
+using tidingsbell::apple::asCF;
+using tidingsbell::apple::asId;
+using tidingsbell::apple::send;
+using tidingsbell::objc_test::itemsOf;
+using tidingsbell::objc_test::make;
+using tidingsbell::objc_test::permanent;
 using tidingsbell::objc_test::platform;
+using tidingsbell::objc_test::textOf;
 
 // Apple's super send: finds the superclass's implementation, then jumps to it with the receiver
 // in place of the objc_super and every other argument register as the caller left it.
@@ -68,15 +80,78 @@ objc_msgSendSuper:
 
 extern "C" {
 
-CFTypeID CFGetTypeID(CFTypeRef object) {
-  return tidingsbell::objc_test::isBoolean(tidingsbell::apple::asId(object)) ? 21 : 22;
+// CoreFoundation's type identifiers are assigned at run time; these only need to differ.
+CFTypeID CFGetTypeID(CFTypeRef cf) {
+  if (tidingsbell::objc_test::isBoolean(asId(cf))) return CFBooleanGetTypeID();
+  return tidingsbell::apple::isKindOf(asId(cf), objc_getClass("NSData")) ? CFDataGetTypeID() : 1;
 }
 CFTypeID CFBooleanGetTypeID(void) {
   return 21;
 }
+CFTypeID CFDataGetTypeID(void) {
+  return 20;
+}
 CFStringRef tidingsbell_constantString(const char* text) {
   return reinterpret_cast<CFStringRef>(tidingsbell::objc_test::permanentString(text));
 }
+// On a Mac, releasing NULL crashes.
+void CFRelease(CFTypeRef cf) {
+  if (cf == nullptr) {
+    ADD_FAILURE() << "CFRelease(NULL)";
+    return;
+  }
+  send<void>(asId(cf), "release");
+}
+
+const CFAllocatorRef kCFAllocatorDefault = nullptr;
+const CFBooleanRef kCFBooleanTrue = reinterpret_cast<CFBooleanRef>(permanent("__NSCFBoolean", "1"));
+const CFBooleanRef kCFBooleanFalse =
+    reinterpret_cast<CFBooleanRef>(permanent("__NSCFBoolean", "0"));
+const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{};
+const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks{};
+
+// Strings and data made here are the Foundation stand-ins' objects; the harness's other texts
+// are UTF-8, so no other encoding is made.
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean) {
+  if (encoding != kCFStringEncodingUTF8) ADD_FAILURE() << "CFString encoding " << encoding;
+  const std::string text(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(numBytes));
+  return reinterpret_cast<CFStringRef>(make("NSString", text));
+}
+CFDataRef CFDataCreate(CFAllocatorRef, const UInt8* bytes, CFIndex length) {
+  const std::string text(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
+  return reinterpret_cast<CFDataRef>(make("NSData", text));
+}
+CFIndex CFDataGetLength(CFDataRef theData) {
+  return static_cast<CFIndex>(send<tidingsbell::apple::NSUInteger>(asId(theData), "length"));
+}
+const UInt8* CFDataGetBytePtr(CFDataRef theData) {
+  return static_cast<const UInt8*>(send<const void*>(asId(theData), "bytes"));
+}
+// Only the kCFType callbacks, which retain keys and values as the Foundation stand-in does.
+CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef, CFIndex,
+                                                 const CFDictionaryKeyCallBacks* keyCallBacks,
+                                                 const CFDictionaryValueCallBacks* valueCallBacks) {
+  if (keyCallBacks != &kCFTypeDictionaryKeyCallBacks ||
+      valueCallBacks != &kCFTypeDictionaryValueCallBacks) {
+    ADD_FAILURE() << "a dictionary that does not retain its keys and values";
+  }
+  return reinterpret_cast<CFMutableDictionaryRef>(make("NSMutableDictionary"));
+}
+void CFDictionarySetValue(CFMutableDictionaryRef theDict, const void* key, const void* value) {
+  send<void, id, id>(asId(theDict), "setObject:forKey:", asId(value), asId(key));
+}
+
+// Security's constants; their texts are Apple's, which the layer must not rely on.
+const CFStringRef kSecClass = CFSTR("class");
+const CFStringRef kSecClassGenericPassword = CFSTR("genp");
+const CFStringRef kSecAttrService = CFSTR("svce");
+const CFStringRef kSecAttrAccount = CFSTR("acct");
+const CFStringRef kSecReturnData = CFSTR("r_Data");
+const CFStringRef kSecMatchLimit = CFSTR("m_Limit");
+const CFStringRef kSecMatchLimitOne = CFSTR("m_LimitOne");
+const CFStringRef kSecValueData = CFSTR("v_Data");
+const CFStringRef kSecUseDataProtectionKeychain = CFSTR("nleg");
 
 // UserNotifications' constant; its text is Apple's, which the layer must not rely on.
 extern id const UNNotificationDefaultActionIdentifier;
@@ -107,12 +182,16 @@ void dispatch_async(dispatch_queue_t queue, dispatch_block_t block) {
   });
 }
 
-// Only the fixed format the layer uses: "%@" and one object.
+// Only the fixed format the layer uses, "%@" and one object. Any other format fails the test: a
+// text passed as the format would have its % sequences read as arguments that were never passed.
 void NSLog(id format, ...) {
+  if (textOf(format) != "%@") {
+    ADD_FAILURE() << "NSLog with the format \"" << textOf(format) << "\"";
+    return;
+  }
   va_list arguments;
   va_start(arguments, format);
-  std::string line = tidingsbell::objc_test::textOf(format);
-  if (line == "%@") line = tidingsbell::objc_test::textOf(va_arg(arguments, id));
+  std::string line = textOf(va_arg(arguments, id));
   va_end(arguments);
   const std::lock_guard lock(platform().mutex);
   platform().logLines.push_back(line);
@@ -141,31 +220,86 @@ int NSApplicationMain(int argc, const char* argv[]) {
 
 }  // extern "C"
 
-namespace tidingsbell::apple {
+// Keychain services on the settings' items, as Apple's client library runs them. A query must
+// hold exactly the entries the settings store's operation lists, aimed at the data-protection
+// keychain: anything else fails the test and is refused.
 
-// The settings items by account, with the status codes the settings store expects.
-platform::OSStatus Keychain::copyMatching(const platform::KeychainQuery& query,
-                                          platform::KeychainResult& result) {
-  result = std::monostate{};
-  const auto found = objc_test::platform().keychain.find(query.account.value_or(""));
-  if (found == objc_test::platform().keychain.end()) return platform::errSecItemNotFound;
-  if (query.returnData.value_or(false)) result = found->second;
-  return platform::errSecSuccess;
+namespace {
+
+using Entries = std::map<std::string, id>;  // by key text
+
+// The query's entries, when they are exactly these keys with the values the store gives.
+std::optional<Entries> entriesOf(const char* function, CFDictionaryRef query,
+                                 const std::set<CFStringRef>& keys) {
+  Entries entries;
+  const std::vector<id> items = itemsOf(asId(query));
+  for (std::size_t i = 0; i + 1 < items.size(); i += 2) entries[textOf(items[i])] = items[i + 1];
+  std::set<std::string> expected = {textOf(asId(kSecUseDataProtectionKeychain))};
+  for (CFStringRef key : keys) expected.insert(textOf(asId(key)));
+  std::set<std::string> given;
+  for (const auto& [key, value] : entries) given.insert(key);
+  const auto is = [&entries](CFStringRef key, CFTypeRef constant) {
+    const auto found = entries.find(textOf(asId(key)));
+    return found == entries.end() || found->second == asId(constant);
+  };
+  const auto service = entries.find(textOf(asId(kSecAttrService)));
+  if (given != expected || !is(kSecClass, kSecClassGenericPassword) ||
+      !is(kSecReturnData, kCFBooleanTrue) || !is(kSecMatchLimit, kSecMatchLimitOne) ||
+      !is(kSecUseDataProtectionKeychain, kCFBooleanTrue) || service == entries.end() ||
+      textOf(service->second) != tidingsbell::kKeychainService) {
+    std::string shown;
+    for (const auto& [key, value] : entries) {  // the value data is a secret: its size only
+      shown += " " + key + "=" +
+               (key == textOf(asId(kSecValueData)) ? std::to_string(textOf(value).size()) + " bytes"
+                                                   : textOf(value));
+    }
+    ADD_FAILURE() << function << " with {" << shown << " }";
+    return std::nullopt;
+  }
+  return entries;
 }
 
-platform::OSStatus Keychain::deleteItem(const platform::KeychainQuery& query) {
-  return objc_test::platform().keychain.erase(query.account.value_or("")) > 0
-             ? platform::errSecSuccess
-             : platform::errSecItemNotFound;
+std::string accountOf(const Entries& entries) {
+  return textOf(entries.at(textOf(asId(kSecAttrAccount))));
 }
 
-platform::OSStatus Keychain::add(const platform::KeychainQuery& attributes) {
-  const bool added = objc_test::platform()
-                         .keychain
-                         .emplace(attributes.account.value_or(""),
-                                  attributes.valueData.value_or(platform::Bytes{}))
-                         .second;
-  return added ? platform::errSecSuccess : platform::errSecDuplicateItem;
+}  // namespace
+
+extern "C" {
+
+// SecItemCopyMatching and SecItemDelete drop kSecValueData before matching
+// (SecItemCopyTranslatedAttributes with pruneData in Apple's SecItem.cpp), so neither narrows the
+// match by the data; here items are matched by account alone.
+OSStatus SecItemCopyMatching(CFDictionaryRef query, CFTypeRef* result) {
+  const auto entries =
+      entriesOf("SecItemCopyMatching", query,
+                {kSecClass, kSecAttrService, kSecAttrAccount, kSecReturnData, kSecMatchLimit});
+  if (!entries) return errSecParam;
+  const auto found = platform().keychain.find(accountOf(*entries));
+  if (found == platform().keychain.end()) return errSecItemNotFound;
+  const std::string data(found->second.begin(), found->second.end());
+  if (result != nullptr) *result = asCF(make("NSData", data));
+  return errSecSuccess;
 }
 
-}  // namespace tidingsbell::apple
+OSStatus SecItemDelete(CFDictionaryRef query) {
+  const auto entries = entriesOf("SecItemDelete", query,
+                                 {kSecClass, kSecAttrService, kSecAttrAccount, kSecValueData});
+  if (!entries) return errSecParam;
+  return platform().keychain.erase(accountOf(*entries)) > 0 ? errSecSuccess : errSecItemNotFound;
+}
+
+OSStatus SecItemAdd(CFDictionaryRef attributes, CFTypeRef*) {
+  const auto entries = entriesOf("SecItemAdd", attributes,
+                                 {kSecClass, kSecAttrService, kSecAttrAccount, kSecValueData});
+  if (!entries) return errSecParam;
+  const std::string data = textOf(entries->at(textOf(asId(kSecValueData))));
+  const bool added =
+      platform()
+          .keychain
+          .emplace(accountOf(*entries), std::vector<std::uint8_t>(data.begin(), data.end()))
+          .second;
+  return added ? errSecSuccess : errSecDuplicateItem;
+}
+
+}  // extern "C"

@@ -32,6 +32,7 @@ struct Record {
   void* block = nullptr;  // a task's completion
   long references = 1;
   bool alive = true;
+  bool permanent = false;  // a constant: never released, outside the balance sheet
 };
 
 // Made on first use, by other files' initializers too, and never destroyed: zombies and constant
@@ -129,6 +130,7 @@ id weakLoad(id object) {
 
 id rootRetain(id self, SEL) {
   const std::lock_guard lock(ledger().mutex);
+  if (record(self).permanent) return self;
   ++record(self).references;
   ++ledger().totals.retains;
   return self;
@@ -136,6 +138,7 @@ id rootRetain(id self, SEL) {
 void rootRelease(id self, SEL) {
   {
     const std::lock_guard lock(ledger().mutex);
+    if (record(self).permanent) return;
     ++ledger().totals.releases;
     if (--record(self).references > 0) return;
   }
@@ -164,13 +167,24 @@ id stringInit(id self, SEL selector, const char* bytes, NSUInteger length, NSUIn
   record(self).text.assign(bytes, length);
   return self;
 }
-// Keys and values alternately; the newest value for a key wins (user defaults keep the older).
+// Keys and values alternately; the newest value for a key wins (user defaults keep the older;
+// a mutable dictionary replaces it).
 id dictionaryGet(id self, SEL, id key) {
   const auto& items = record(self).items;
   for (std::size_t i = items.size(); i >= 2; i -= 2) {
     if (textOf(items[i - 2]) == textOf(key)) return items[i - 1];
   }
   return nullptr;
+}
+void dictionarySet(id self, SEL, id value, id key) {
+  auto& items = record(self).items;
+  for (std::size_t i = 0; i < items.size(); i += 2) {
+    if (textOf(items[i]) == textOf(key)) {
+      send<void>(std::exchange(items[i + 1], send(value, "retain")), "release");
+      return;
+    }
+  }
+  items.insert(items.end(), {send(key, "retain"), send(value, "retain")});
 }
 id dictionaryKeys(id self, SEL) {
   std::vector<id> keys;
@@ -285,7 +299,8 @@ void taskResume(id self, SEL selector) {
 constexpr const char* kHierarchy =
     "NSObject:- TidingsbellZombie:- NSString:NSObject __NSCFConstantString:NSString "
     "NSData:NSObject NSNumber:NSObject __NSCFBoolean:NSNumber NSNull:NSObject NSArray:NSObject "
-    "NSMutableArray:NSArray NSDictionary:NSObject NSDate:NSObject NSCalendar:NSObject "
+    "NSMutableArray:NSArray NSDictionary:NSObject NSMutableDictionary:NSDictionary NSDate:NSObject "
+    "NSCalendar:NSObject "
     "NSUserDefaults:NSObject NSURL:NSObject NSJSONSerialization:NSObject NSError:NSObject "
     "NSCoder:NSObject SFSafariExtensionHandler:NSObject SFSafariWindow:NSObject "
     "SFSafariTab:NSObject SFSafariPage:NSObject SFSafariPageProperties:NSObject "
@@ -324,8 +339,6 @@ const std::vector<Method>& methods() {
       {"-[NSString isEqualToString:]", "c@:@",
        [](id self, SEL, id other) { return BOOL(textOf(self) == textOf(other)); }},
       {"-[NSString description]", "@@:", [](id self, SEL) { return self; }},
-      {"-[__NSCFConstantString retain]", "@@:", [](id self, SEL) { return self; }},
-      {"-[__NSCFConstantString release]", "Vv@:", [](id, SEL) {}},
       {"-[NSData bytes]", "r^v@:", [](id self, SEL) { return record(self).text.data(); }},
       {"-[NSData length]", "Q@:", [](id self, SEL) { return record(self).text.size(); }},
       {"+[NSData dataWithBytesNoCopy:length:freeWhenDone:]", "@@:^vQc",
@@ -336,8 +349,6 @@ const std::vector<Method>& methods() {
        "q@:", [](id self, SEL) { return std::atoll(textOf(self).c_str()); }},
       {"-[NSNumber boolValue]", "c@:", [](id self, SEL) { return BOOL(textOf(self) != "0"); }},
       {"-[NSNumber stringValue]", "@@:", &textCopy},
-      {"+[NSNumber numberWithLongLong:]", "@@:q",
-       [](Class, SEL, long long value) { return fresh("NSNumber", std::to_string(value)); }},
       {"-[NSArray count]", "Q@:", [](id self, SEL) { return record(self).items.size(); }},
       {"-[NSArray objectAtIndex:]", "@@:Q",
        [](id self, SEL, NSUInteger at) { return record(self).items.at(at); }},
@@ -347,6 +358,7 @@ const std::vector<Method>& methods() {
       {"-[NSDictionary count]", "Q@:", [](id self, SEL) { return record(self).items.size() / 2; }},
       {"-[NSDictionary objectForKey:]", "@@:@", &dictionaryGet},
       {"-[NSDictionary allKeys]", "@@:", &dictionaryKeys},
+      {"-[NSMutableDictionary setObject:forKey:]", "v@:@@", &dictionarySet},
       // NSDate.h, NSCalendar.h, NSUserDefaults.h, NSURL.h, NSJSONSerialization.h, NSError.h
       {"-[NSDate timeIntervalSince1970]",
        "d@:", [](id self, SEL) { return std::stod(textOf(self)); }},
@@ -462,16 +474,24 @@ id make(const char* className, std::string text, std::vector<id> ownedItems) {
   return object;
 }
 
-id permanentString(const char* text) {
+id permanent(const char* className, const char* text) {
   const std::lock_guard lock(ledger().mutex);
-  id string = create(objc_getClass("__NSCFConstantString"));
-  record(string).text = text;
+  id constant = create(objc_getClass(className));
+  record(constant).text = text;
+  record(constant).permanent = true;
   --ledger().totals.allocations;  // outside the balance sheet, as constants are
-  return string;
+  return constant;
+}
+id permanentString(const char* text) {
+  return permanent("__NSCFConstantString", text);
 }
 
 std::string textOf(id object) {
   return record(object).text;
+}
+std::vector<id> itemsOf(id object) {
+  const std::lock_guard lock(ledger().mutex);
+  return record(object).items;
 }
 bool isBoolean(id object) {
   return object_getClass(object) == objc_getClass("__NSCFBoolean");
@@ -498,7 +518,7 @@ BalanceSheet settle() {
   for (id object : std::exchange(ledger().shared, {})) send<void>(object, "release");
   BalanceSheet sheet = std::exchange(ledger().totals, BalanceSheet{});
   for (auto& [object, entry] : ledger().records) {
-    if (entry.alive && entry.className != "__NSCFConstantString") {
+    if (entry.alive && !entry.permanent) {
       sheet.survivors.push_back(entry.className + " with " + std::to_string(entry.references) +
                                 " reference(s)");
     }

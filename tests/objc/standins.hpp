@@ -32,7 +32,8 @@ struct Platform {
   std::mutex mutex;  // guards pending and dispatched, which the dispatched work adds to
   std::vector<std::function<void()>> pending;  // completions the platform has yet to call
   std::vector<std::thread> dispatched;
-  using Keychain = std::map<std::string, std::vector<std::uint8_t>>;  // account -> data
+  // The generic-password items of the settings' service, by account: what SecItem keeps.
+  using Keychain = std::map<std::string, std::vector<std::uint8_t>>;
   Keychain keychain;
   long blockCopies = 0;
   long blockReleases = 0;
@@ -44,9 +45,11 @@ Platform& platform();
 // the objects it holds (taking over the caller's references: elements; keys and values
 // alternately; a response's action).
 id make(const char* className, std::string text = {}, std::vector<id> ownedItems = {});
-// A string that is never released, as CFSTR's and the frameworks' constants are.
+// An object that is never released, as CFSTR's strings and the frameworks' constants are.
+id permanent(const char* className, const char* text);
 id permanentString(const char* text);
 std::string textOf(id object);
+std::vector<id> itemsOf(id object);
 bool isBoolean(id object);
 
 // Runs what the platform still owes: completions, then dispatched work, until none is left.
