@@ -21,7 +21,7 @@ struct GithubServerOptions {
   int port = 0;                      // 0: any free port
   std::optional<std::string> token;  // the only token accepted; none: any, "" included
   int count = 3;                     // notifications listed
-  std::optional<int> status;         // with body: the answer to every request instead
+  std::optional<int> status;         // with body: the answer instead, whatever the token
   std::string body;
   bool stall = false;                               // accept connections and never answer
   std::optional<std::filesystem::path> requestLog;  // one JSON line per request
