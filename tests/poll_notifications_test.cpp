@@ -128,12 +128,14 @@ class LoopbackExchange : public ::testing::Test {
     server = std::make_unique<standin::GithubServer>(std::move(options));
     return server->start();
   }
-  standin::CurlSessionOptions sessionOptions(int port, bool trusted = true) {
+  // A poll that must time out gets 0.4 s, so that no test waits a real minute; any other gets
+  // room to read the trust store under a sanitizer on a busy machine, and returns when done.
+  standin::CurlSessionOptions sessionOptions(int port, bool trusted = true, double timeout = 10.0) {
     standin::CurlSessionOptions options;
     options.userAgent = standin::defaultUserAgent();
     options.connectTo = {"api.github.com:443:127.0.0.1:" + std::to_string(port)};
     if (trusted) options.extraCaFile = certificates_.caCertificate.string();
-    options.timeoutOverride = 0.4;  // no test waits a real minute
+    options.timeoutOverride = timeout;
     return options;
   }
   // One poll through the stand-in session; returns once its completion has run.
@@ -223,7 +225,7 @@ TEST_F(LoopbackExchange, EachWayTheExchangeFailsGivesItsTransportError) {
   EXPECT_EQ(poll(sessionOptions(deadPort)), "");
   EXPECT_EQ(out.text(), domain + "-1004 \"Could not connect to the server.\"\n");
 
-  EXPECT_EQ(poll(sessionOptions(startServer({.stall = true}))), "");  // no handshake
+  EXPECT_EQ(poll(sessionOptions(startServer({.stall = true}), true, 0.4)), "");  // no handshake
   EXPECT_EQ(out.text(), timedOut);
   server->stop();
 
@@ -236,7 +238,7 @@ TEST_F(LoopbackExchange, EachWayTheExchangeFailsGivesItsTransportError) {
       {"", domain + "-1005 \"The network connection was lost.\"\n"}};
   for (const auto& [answer, line] : raw) {
     testing::RawTlsServer failing(certificates_, answer);
-    EXPECT_EQ(poll(sessionOptions(failing.port())), "");
+    EXPECT_EQ(poll(sessionOptions(failing.port(), true, line == timedOut ? 0.4 : 10.0)), "");
     EXPECT_EQ(out.text(), line);
   }
   // A server that trickles bytes is cut off at the poll's lifetime, never silent for the time-out.
