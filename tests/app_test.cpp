@@ -62,7 +62,7 @@ class SettingsWindowTest : public ::testing::Test {
   }
 };
 
-// Each row pairs a stored token with a stored mute flag: none, a good one, one that cannot show.
+// Each row pairs a stored token (none, good, not UTF-8) with a stored mute flag (none, on, off).
 TEST_F(SettingsWindowTest, ControlsStartFromTheStoredSettings) {
   const std::vector<
       std::tuple<std::optional<platform::Bytes>, std::string, std::optional<platform::Bytes>, long>>
