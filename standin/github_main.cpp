@@ -25,7 +25,7 @@ constexpr tidingsbell::standin::Program kProgram{
     "tidingsbell-github",
     "tidingsbell-github --certs DIR [--port N] [--token TEXT] [--count N]\n"
     "       [--status CODE --body FILE] [--stall] [--requests FILE]",
-    "A stand-in GitHub on 127.0.0.1 for the API and the web host; `count N` on standard input "
+    "A stand-in GitHub on 127.0.0.1 for the notifications request; `count N` on standard input "
     "changes the number of notifications."};
 
 int usage(const std::string& problem) {

@@ -34,9 +34,6 @@ std::string formatUtc(std::time_t when, const char* format) {
   return text;
 }
 
-std::string httpDate(std::time_t when) {
-  return formatUtc(when, "%a, %d %b %Y %H:%M:%S GMT");
-}
 std::string isoDate(std::time_t when) {
   return formatUtc(when, "%Y-%m-%dT%H:%M:%SZ");
 }
@@ -184,12 +181,10 @@ std::string RecordedRequest::header(std::string_view name) const {
   return {};
 }
 
-std::string notificationsPage(int count, int page, int perPage) {
+std::string notificationsBody(int count) {
   std::string body = "[";
-  const int first = (page - 1) * perPage;
-  const int last = std::min(count, first + perPage);
-  for (int i = first; i < last; ++i) {
-    if (i != first) body += ',';
+  for (int i = 0; i < count; ++i) {
+    if (i != 0) body += ',';
     body += notification(i);
   }
   body += ']';
@@ -199,7 +194,6 @@ std::string notificationsPage(int count, int page, int perPage) {
 struct GithubServer::Impl {
   GithubServerOptions options;
   std::atomic<int> count{0};
-  std::time_t started = std::time(nullptr);
   std::unique_ptr<httplib::SSLServer> server;
   std::unique_ptr<StallingListener> staller;
   std::thread thread;
@@ -234,30 +228,6 @@ struct GithubServer::Impl {
   }
 
   void answer(const httplib::Request& request, httplib::Response& response) {
-    const std::string host =
-        request.get_header_value("Host").substr(0, request.get_header_value("Host").find(':'));
-    if (host == "github.com" || host == "www.github.com") {
-      answerWeb(request, response);
-    } else {
-      answerApi(request, response);
-    }
-  }
-
-  void answerWeb(const httplib::Request& request, httplib::Response& response) {
-    if (request.method == "GET" && request.path == "/notifications") {
-      response.set_content(
-          "<!DOCTYPE html>\n<html><head><title>Notifications</title></head>"
-          "<body><h1>Notifications</h1><p>" +
-              std::to_string(count.load()) + " unread notifications.</p></body></html>\n",
-          "text/html; charset=utf-8");
-      return;
-    }
-    response.status = 404;
-    response.set_content("<!DOCTYPE html>\n<html><body>Not Found</body></html>\n", "text/html");
-  }
-
-  void answerApi(const httplib::Request& request, httplib::Response& response) {
-    response.set_header("X-GitHub-Media-Type", "github.v3; format=json");
     if (options.status) {
       response.status = *options.status;
       response.set_content(options.body, "application/json; charset=utf-8");
@@ -265,50 +235,18 @@ struct GithubServer::Impl {
     }
     // HTTP strips a header value's trailing white space, so the empty token arrives as
     // "Bearer"; the expected value is stripped the same way before comparing.
-    const std::string authorization = request.get_header_value("Authorization");
-    bool authorized = authorization == "Bearer" || authorization.starts_with("Bearer ");
     if (options.token) {
       std::string expected = "Bearer ";
       expected += *options.token;
       expected.erase(expected.find_last_not_of(" \t") + 1);
-      authorized = authorization == expected;
-    }
-    if (!authorized) {
-      response.status = 401;
-      response.set_content(kBadCredentialsBody, "application/json; charset=utf-8");
-      return;
-    }
-    if (request.method != "GET" || request.path != "/notifications") {
-      response.status = 404;
-      response.set_content(
-          R"({"message":"Not Found","documentation_url":"https://docs.github.com/rest","status":"404"})",
-          "application/json; charset=utf-8");
-      return;
-    }
-    const int total = count.load();
-    int page = 1;
-    int perPage = kNotificationsPerPage;
-    try {
-      if (request.has_param("page")) page = std::max(1, std::stoi(request.get_param_value("page")));
-      if (request.has_param("per_page")) {
-        perPage =
-            std::clamp(std::stoi(request.get_param_value("per_page")), 1, kNotificationsPerPage);
+      if (request.get_header_value("Authorization") != expected) {
+        response.status = 401;
+        response.set_content(kBadCredentialsBody, "application/json; charset=utf-8");
+        return;
       }
-    } catch (const std::exception&) {
-      // GitHub ignores a malformed paging parameter.
     }
-    const int lastPage = std::max(1, (total + perPage - 1) / perPage);
-    if (page < lastPage) {
-      const std::string base = "https://api.github.com/notifications?";
-      const std::string size =
-          perPage != kNotificationsPerPage ? "per_page=" + std::to_string(perPage) + "&" : "";
-      response.set_header("Link", "<" + base + size + "page=" + std::to_string(page + 1) +
-                                      ">; rel=\"next\", <" + base + size +
-                                      "page=" + std::to_string(lastPage) + ">; rel=\"last\"");
-    }
-    response.set_header("X-Poll-Interval", "60");
-    response.set_header("Last-Modified", httpDate(started));
-    response.set_content(notificationsPage(total, page, perPage),
+    // The request asks for no page: GitHub answers with the first.
+    response.set_content(notificationsBody(std::min(count.load(), kNotificationsPerPage)),
                          "application/json; charset=utf-8");
   }
 };
@@ -336,11 +274,7 @@ int GithubServer::start() {
   auto handler = [&impl](const httplib::Request& request, httplib::Response& response) {
     impl.answer(request, response);
   };
-  impl.server->Get(".*", handler);
-  impl.server->Post(".*", handler);
-  impl.server->Put(".*", handler);
-  impl.server->Patch(".*", handler);
-  impl.server->Delete(".*", handler);
+  impl.server->Get("/notifications", handler);  // any other request: 404
   // Headers and body go out in separate writes; without this each answer waits for the
   // client's delayed acknowledgement (about 40 ms).
   impl.server->set_tcp_nodelay(true);

@@ -1,6 +1,6 @@
 #pragma once
-// The stand-in GitHub: HTTPS on 127.0.0.1 answering for the API host and the web host, with
-// notifications shaped like GitHub's. It records what it is sent: it is a test server.
+// The stand-in GitHub: HTTPS on 127.0.0.1 answering the notifications request with notifications
+// shaped like GitHub's. It records what it is sent: it is a test server.
 
 #include <atomic>
 #include <filesystem>
@@ -21,7 +21,7 @@ struct GithubServerOptions {
   int port = 0;                      // 0: any free port
   std::optional<std::string> token;  // the only token accepted; none: any, "" included
   int count = 3;                     // notifications listed
-  std::optional<int> status;         // with body: the answer to every API request instead
+  std::optional<int> status;         // with body: the answer instead, whatever the token
   std::string body;
   bool stall = false;                               // accept connections and never answer
   std::optional<std::filesystem::path> requestLog;  // one JSON line per request
@@ -40,8 +40,8 @@ inline constexpr int kNotificationsPerPage = 50;
 inline constexpr const char* kBadCredentialsBody =
     R"({"message":"Bad credentials","documentation_url":"https://docs.github.com/rest","status":"401"})";
 
-// The body GitHub would answer for `page` (from 1) of `count` notifications.
-std::string notificationsPage(int count, int page, int perPage = kNotificationsPerPage);
+// `count` notifications as GitHub lists them.
+std::string notificationsBody(int count);
 
 class GithubServer {
  public:

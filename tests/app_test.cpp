@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
-#include "app/AppDelegate.hpp"
 #include "app/ViewController.hpp"
+#include "platform/threads.hpp"
 #include "tests/fakes.hpp"
 
 namespace tidingsbell {
@@ -64,28 +62,28 @@ class SettingsWindowTest : public ::testing::Test {
   }
 };
 
+// Each row pairs a stored token (none, good, not UTF-8) with a stored mute flag (none, on, off).
 TEST_F(SettingsWindowTest, ControlsStartFromTheStoredSettings) {
-  const std::vector<std::tuple<std::optional<platform::Bytes>, std::string>> tokens = {
-      {std::nullopt, ""}, {bytes("ghp_ok"), "ghp_ok"}, {platform::Bytes{0xFF, 0x41}, ""}};
-  const std::vector<std::tuple<std::optional<platform::Bytes>, long>> flags = {
-      {std::nullopt, 0}, {platform::Bytes{0x01}, 1}, {platform::Bytes{0x00}, 0}};
-  for (const auto& [token, text] : tokens) {
-    for (const auto& [flag, state] : flags) {
-      keychain.items.clear();
-      if (token) keychain.store("personal_access_token", *token);
-      if (flag) keychain.store("mute_switch", *flag);
-      field.text = "stale";
-      mute.value = -1;
-      label.text = "Label from the interface";
-      showStoredToken(platform, &field);
-      showStoredMuteFlag(platform, &mute);
-      showAppNameAndFocusToken(platform, &label, &field);
-      EXPECT_EQ(field.text, text);
-      EXPECT_EQ(mute.value, state);
-      EXPECT_EQ(label.text, "Tidingsbell");  // whatever the interface gave it
-      EXPECT_GE(field.focusRequests, 1);
-    }
+  const std::vector<
+      std::tuple<std::optional<platform::Bytes>, std::string, std::optional<platform::Bytes>, long>>
+      cases = {{std::nullopt, "", std::nullopt, 0},
+               {bytes("ghp_ok"), "ghp_ok", platform::Bytes{0x01}, 1},
+               {platform::Bytes{0xFF, 0x41}, "", platform::Bytes{0x00}, 0}};
+  for (const auto& [token, text, flag, state] : cases) {
+    keychain.items.clear();
+    if (token) keychain.store("personal_access_token", *token);
+    if (flag) keychain.store("mute_switch", *flag);
+    field.text = "stale";
+    mute.value = -1;
+    label.text = "Label from the interface";
+    showStoredToken(platform, &field);
+    showStoredMuteFlag(platform, &mute);
+    showAppNameAndFocusToken(platform, &label, &field);
+    EXPECT_EQ(field.text, text);
+    EXPECT_EQ(mute.value, state);
+    EXPECT_EQ(label.text, "Tidingsbell");  // whatever the interface gave it
   }
+  EXPECT_EQ(field.focusRequests, 3);
 }
 
 TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmptyAndNothingWithoutText) {
@@ -128,22 +126,13 @@ TEST_F(SettingsWindowTest, EachPreferencesClickIsItsOwnRequestOffTheMainThread) 
   EXPECT_EQ(output.text(), "Error Domain=SFErrorDomain Code=1 \"x\"\n");
 }
 
-TEST_F(SettingsWindowTest, EveryEntryOffTheMainThreadStopsTheProgram) {
-  const AppDelegate delegate(platform);
-  delegate.applicationDidFinishLaunching();
+// The check every entry bound to the main thread makes first.
+TEST(MainThreadCheckDeathTest, OffTheMainThreadItStopsAndNamesTheEntry) {
+  testing::FakeMainThread mainThread;
+  platform::requireMainThread(mainThread, "AppDelegate applicationWillTerminate:");
   mainThread.onMain = false;
-  const std::vector<std::pair<std::function<void()>, std::string>> entries = {
-      {[&] { showAppNameAndFocusToken(platform, &label, &field); }, "ViewController viewDidLoad"},
-      {[&] { showStoredToken(platform, &field); }, "setPersonalAccessTokenTextField:"},
-      {[&] { showStoredMuteFlag(platform, &mute); }, "setMuteSwitch:"},
-      {[&] { saveTokenFromField(platform, nullptr); }, "submitPersonalAccessTokenAction:"},
-      {[&] { saveMuteSwitch(platform, &mute); }, "muteValueChange:"},
-      {[&] { askSafariForPreferences(platform); }, "openSafariExtensionPreferences:"},
-      {[&] { delegate.applicationWillTerminate(); }, "AppDelegate applicationWillTerminate:"},
-  };
-  for (const auto& [entry, selector] : entries) {
-    EXPECT_DEATH(entry(), selector + ".* must be called on the main thread");
-  }
+  EXPECT_DEATH(platform::requireMainThread(mainThread, "AppDelegate applicationWillTerminate:"),
+               "AppDelegate applicationWillTerminate: must be called on the main thread");
 }
 
 }  // namespace

@@ -1,44 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "tests/process.hpp"
 #include "tests/temp_folder.hpp"
 
 namespace tidingsbell {
 namespace {
 
-using testing::ChildProcess;
 using testing::programPath;
 using Env = std::map<std::string, std::string>;
 
-// A stand-in GitHub, a home for the keychain and defaults, and the stand-in programs around them.
+// A home for the keychain and defaults, and the stand-in programs around them.
 class EndToEnd : public ::testing::Test {
  protected:
   testing::TempFolder folder;
-  std::unique_ptr<ChildProcess> github;
   Env env{{"XDG_DATA_HOME", (folder.path() / "data").string()}};
-  std::filesystem::path requestLog = folder.path() / "requests.jsonl";
-
-  void startGithub(const std::string& token, int count) {
-    github = std::make_unique<ChildProcess>(
-        std::vector<std::string>{programPath("tidingsbell-github"), "--certs",
-                                 (folder.path() / "certs").string(), "--token", token, "--count",
-                                 std::to_string(count), "--requests", requestLog.string()},
-        Env{});
-    const auto line = github->readLine();
-    ASSERT_TRUE(line && line->starts_with("listening 127.0.0.1:"));
-    const std::string port = line->substr(20);
-    env["TIDINGSBELL_STANDIN_CONNECT_TO"] =
-        "api.github.com:443:127.0.0.1:" + port + ",github.com:443:127.0.0.1:" + port;
-    env["TIDINGSBELL_STANDIN_CA_FILE"] = (folder.path() / "certs" / "ca.pem").string();
-  }
-  void TearDown() override {
-    if (github) {
-      ::kill(github->pid(), SIGTERM);
-      EXPECT_EQ(github->wait(), 0);
-    }
-  }
   // Runs a program over the given input lines; returns its standard output.
   std::string run(const std::string& program, const std::vector<std::string>& lines,
                   Env extra = {}) {
@@ -58,66 +33,6 @@ class EndToEnd : public ::testing::Test {
         .out;
   }
 };
-
-TEST_F(EndToEnd, SafariBadgeFollowsGithubThroughTheThrottle) {
-  startGithub("right", 3);
-  ChildProcess safari({programPath("tidingsbell-safari")}, env);
-  ChildProcess store({programPath("tidingsbell-keychain"), "add", "-s",
-                      "com.marblequail.Tidingsbell", "-a", "personal_access_token", "-w", "right"},
-                     env);
-  ASSERT_EQ(store.wait(), 0);
-
-  safari.send("validate");
-  safari.send("wait");
-  EXPECT_EQ(safari.readLine(), "badge enabled=true text=\"3\"");
-  EXPECT_EQ(safari.readLine(), "idle");
-
-  safari.send("validate 2");  // another window, within the minute: throttled
-  github->send("count 12");
-  EXPECT_EQ(github->readLine(), "count 12");
-  safari.send("wait");
-  EXPECT_EQ(safari.readLine(), "idle");
-
-  safari.send("advance 61");
-  safari.send("validate");
-  safari.send("wait");
-  EXPECT_EQ(safari.readLine(), "badge enabled=true text=\"12\"");
-  EXPECT_EQ(safari.readLine(), "idle");
-
-  ChildProcess wrong({programPath("tidingsbell-settings")}, env);
-  wrong.send("type wrong");
-  wrong.send("submit");
-  wrong.closeInput();
-  ASSERT_EQ(wrong.wait(), 0);
-  safari.send("advance 61");
-  safari.send("validate");
-  safari.send("quit");
-  EXPECT_EQ(safari.readLine(), "badge enabled=true text=\"\"");
-  EXPECT_EQ(safari.readLine(), "Request failed with HTTP status 401");
-  EXPECT_EQ(safari.wait(), 0);
-  EXPECT_EQ(safari.remainingOutput(), "");
-}
-
-TEST_F(EndToEnd, TokenSavedInTheWindowIsTheOneTheExtensionSends) {
-  startGithub("ghp_from window", 2);
-  const std::string window = run("tidingsbell-settings", {"show", "type ghp_from window", "submit",
-                                                          "mute off", "reopen", "show"});
-  EXPECT_EQ(window,
-            "window label=\"Tidingsbell\" token=\"\" mute=off focus=token\n"
-            "window label=\"Tidingsbell\" token=\"•••••••••••••••\" "
-            "mute=off focus=token\n");
-  EXPECT_EQ(run("tidingsbell-safari", {"validate", "click"}),
-            "tab window=1 url=\"https://github.com/notifications\" active=true\n"
-            "badge enabled=true text=\"2\"\n");
-  std::ifstream in(requestLog);
-  std::string line;
-  ASSERT_TRUE(std::getline(in, line));
-  EXPECT_NE(line.find("\"Authorization\":\"Bearer ghp_from window\""), std::string::npos) << line;
-
-  run("tidingsbell-settings", {"mute on"});
-  EXPECT_EQ(run("tidingsbell-safari", {"advance 61", "validate"}),
-            "badge enabled=true text=\"\"\n");
-}
 
 TEST_F(EndToEnd, SettingsWindowCommands) {
   // The field shows a bullet per character, as a secure text field does; the keychain tells what
@@ -141,14 +56,6 @@ TEST_F(EndToEnd, SettingsWindowCommands) {
       run("tidingsbell-settings", {"prefs", "wait"}, {{"TIDINGSBELL_STANDIN_SAFARI_FAILS", "1"}}),
       "Error Domain=SFErrorDomain Code=1 \"The operation couldn\u2019t be completed. "
       "(SFErrorDomain error 1.)\"\nidle\n");
-}
-
-TEST_F(EndToEnd, ASaveThatCannotBeWrittenKeepsTheTokenThatWorked) {
-  run("tidingsbell-settings", {"type ghp_old", "submit"});
-  // A full disk: the longer token no longer fits, the old one fits back where it was.
-  run("tidingsbell-settings", {"type ghp_a much longer token", "submit"},
-      {{"TIDINGSBELL_STANDIN_KEYCHAIN_ADD_FAILS", "1"}});
-  EXPECT_EQ(findToken(), "6768705f6f6c64\n");  // "ghp_old"
 }
 
 TEST_F(EndToEnd, AdvanceRefusesWhatNoDateCanHoldAndChangesNothing) {

@@ -1,12 +1,28 @@
 #!/usr/bin/env bash
-# Runs the README's run command and checks that it shows what it promises and ends cleanly.
+# Runs the README's run command and checks that each step shows what it promises (the throttled
+# check shows nothing) and that the run ends cleanly.
 set -euo pipefail
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 before=$(pgrep -c -f 'standin/tidingsbell-' || true)
 "$(dirname "$0")/../scripts/run" >"$out" 2>&1 || { cat "$out"; exit 1; }
-for expected in 'badge enabled=true text="3"' 'badge enabled=true text="5"' \
-  'Request failed with HTTP status 401' 'tab window=1' 'The extension received a message (hello)' \
+shown=$(sed -n -E 's/^([0-9]+)\. .*/\1./p; s/^    (toolbar|safari): +/\1 /p' "$out")
+expected='1.
+2.
+toolbar badge enabled=true text="3"
+3.
+4.
+toolbar badge enabled=true text="5"
+5.
+safari tab window=1 url="https://github.com/notifications" active=true
+6.
+toolbar badge enabled=true text=""
+safari Request failed with HTTP status 401
+7.
+toolbar badge enabled=true text=""
+8.'
+diff <(echo "$expected") <(echo "$shown") || { cat "$out"; exit 1; }
+for expected in '] The extension received a message (hello) from a script injected into' \
   'Done: the session is over'; do
   grep -qF "$expected" "$out" || { echo "missing: $expected"; cat "$out"; exit 1; }
 done

@@ -2,7 +2,6 @@
 
 #include "extension/PageMessageLog.hpp"
 #include "extension/SafariExtensionHandler.hpp"
-#include "standin/safari_host.hpp"
 #include "tests/fakes.hpp"
 
 namespace tidingsbell {
@@ -128,32 +127,6 @@ TEST(PageMessageLog, CompletionsOutliveTheHandlerAndLogInTheOrderTheyRun) {
   EXPECT_EQ(fake.output.lines(),
             (std::vector<std::string>{line("second", "Optional(https://a.example/)", "\"k\": v"),
                                       line("first", "nil", ":")}));
-}
-
-TEST(PageMessageJson, UserInfoKeepsTheOrderAndKindsOfItsValues) {
-  const auto message = standin::parsePageMessage(
-      R"({"name":"n","userInfo":{"b":2,"a":"x","c":[1, 2],"d":{"e" : null},"f":-7.25,"g":false}})");
-  EXPECT_EQ(pageMessageLine(message.name, std::nullopt, message.userInfo),
-            line("n", "nil", R"("b": 2, "a": x, "c": [1,2], "d": {"e":null}, "f": -7.25, "g": 0)"));
-  EXPECT_FALSE(standin::parsePageMessage(R"({"name":"n","userInfo":null})").userInfo.has_value());
-  EXPECT_FALSE(standin::parsePageMessage(R"({"name":"n"})").userInfo.has_value());
-  for (const char* bad : {"[]", "{}", R"({"name":1})", R"({"name":"n","userInfo":[]})", "{"}) {
-    EXPECT_THROW(standin::parsePageMessage(bad), std::invalid_argument) << bad;
-  }
-}
-
-TEST(MainThreadCheckDeathTest, PopoverControllerOffTheMainThreadStopsWithAClearMessage) {
-  testing::FakeMainThread mainThread;
-  const std::vector<std::pair<void (*)(const platform::MainThread&), const char*>> cases = {
-      {&SafariExtensionViewController::initWithCoder, "initWithCoder:"},
-      {&SafariExtensionViewController::initWithNibNameBundle, "initWithNibName:bundle:"}};
-  for (const auto& [init, message] : cases) {
-    mainThread.onMain = true;
-    init(mainThread);
-    mainThread.onMain = false;
-    EXPECT_DEATH(init(mainThread), std::string("SafariExtensionViewController ") + message +
-                                       " must be called on the main thread");
-  }
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 #pragma once
 // A TLS server on loopback that keeps each request's bytes exactly as they came, for checks that
-// an HTTP library's parsing would blur (such as trailing spaces in a header). It keeps each
-// connection open for more requests and offers session resumption, noting for every connection
-// whether its handshake resumed an earlier session.
+// an HTTP library's parsing would blur (such as trailing spaces in a header), and answers as a
+// server library would not: never, by hanging up, or a byte at a time. One request a connection.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -54,14 +53,10 @@ class RawTlsServer {
     SSL_CTX_free(context_);
   }
   [[nodiscard]] int port() const { return port_; }
-  // The requests as received, and for each connection whether it resumed a TLS session.
+  // The requests as received.
   std::vector<std::string> requests() {
     const std::lock_guard lock(mutex_);
     return requests_;
-  }
-  std::vector<bool> connections() {
-    const std::lock_guard lock(mutex_);
-    return resumed_;
   }
 
  private:
@@ -70,35 +65,24 @@ class RawTlsServer {
       SSL* ssl = SSL_new(context_);
       SSL_set_fd(ssl, client);
       if (SSL_accept(ssl) == 1) {
-        {
-          const std::lock_guard lock(mutex_);
-          resumed_.push_back(SSL_session_reused(ssl) == 1);
-        }
-        while (answerOne(ssl)) {
-        }
+        answerOne(ssl);
         SSL_shutdown(ssl);
       }
       SSL_free(ssl);
       ::close(client);
     }
   }
-  // Reads one request and answers it; false once the connection is done.
-  bool answerOne(SSL* ssl) {
+  void answerOne(SSL* ssl) {
     std::string request;
     char buffer[4096];
     while (request.find("\r\n\r\n") == std::string::npos) {
       const int n = SSL_read(ssl, buffer, sizeof buffer);
-      if (n <= 0) return false;
+      if (n <= 0) return;
       request.append(buffer, static_cast<std::size_t>(n));
     }
     {
       const std::lock_guard lock(mutex_);
       requests_.push_back(request);
-    }
-    if (answer_ == kNeverAnswer) {
-      while (SSL_read(ssl, buffer, sizeof buffer) > 0) {
-      }  // until the client gives up
-      return false;
     }
     if (answer_ == kTrickle) {
       const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n[";
@@ -107,9 +91,14 @@ class RawTlsServer {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         open = SSL_write(ssl, " ", 1) > 0;
       }
-      return false;
+      return;
     }
-    return !answer_.empty() && SSL_write(ssl, answer_.data(), static_cast<int>(answer_.size())) > 0;
+    if (answer_ == kNeverAnswer ||
+        (!answer_.empty() &&
+         SSL_write(ssl, answer_.data(), static_cast<int>(answer_.size())) > 0)) {
+      while (SSL_read(ssl, buffer, sizeof buffer) > 0) {
+      }  // until the client hangs up
+    }
   }
 
   std::string answer_;
@@ -118,7 +107,6 @@ class RawTlsServer {
   int port_ = 0;
   std::mutex mutex_;
   std::vector<std::string> requests_;
-  std::vector<bool> resumed_;
   std::thread thread_;
 };
 

@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
 
 #include "extension/RefreshBadge.hpp"
-#include "extension/SafariExtensionHandler.hpp"
 #include "platform/standin/user_defaults.hpp"
 #include "tests/fakes.hpp"
 #include "tests/temp_folder.hpp"
@@ -143,18 +140,6 @@ TEST_F(RefreshBadgeTest, TokenWithAControlCharacterIsNeverSent) {
   }
 }
 
-TEST_F(RefreshBadgeTest, TwoValidationsWithinAMinuteFromTwoWindowsPollOnce) {
-  storeToken("t");
-  const SafariExtensionHandler first(fake.platform), second(fake.platform);
-  testing::NoWindow one, two;
-  testing::HandlerProbe secondProbe;
-  first.validateToolbarItemInWindow(one, probe.handler());
-  second.validateToolbarItemInWindow(two, secondProbe.handler());
-  ASSERT_EQ(fake.sessions.tasks.size(), 1u);
-  EXPECT_TRUE(secondProbe.released());
-  EXPECT_TRUE(secondProbe.calls->empty());
-}
-
 // The same throttle over the stand-in defaults file.
 class DefaultsFileTest : public ::testing::Test {
  protected:
@@ -198,31 +183,6 @@ TEST_F(DefaultsFileTest, ThrottleHoldsWhileTheTimeCannotBeSavedAndItIsSavedLater
   EXPECT_FALSE(defaults.set(Date(Seconds(std::nan(""))), "last-check"));
   EXPECT_TRUE(std::isfinite(
       std::get<Date>(*defaults.objectForKey("last-check")).time_since_epoch().count()));
-}
-
-TEST_F(DefaultsFileTest, TwoProcessesValidatingAtOnceKeepAReadableFile) {
-  constexpr int kRounds = 100;
-  auto work = [&](int seed) {
-    for (int i = 0; i < kRounds; ++i) {
-      fake.clock.current += Seconds(61 + seed);
-      refreshBadge(withFile, {});
-    }
-  };
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    work(1);
-    _exit(0);
-  }
-  work(0);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  std::ifstream in(file);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const auto values = standin::FileUserDefaults::parse(text);
-  ASSERT_TRUE(values.has_value()) << text;
-  EXPECT_TRUE(std::holds_alternative<Date>(values->at("last-check")));
 }
 
 }  // namespace

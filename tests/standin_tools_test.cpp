@@ -1,17 +1,14 @@
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "standin/github_server.hpp"
 #include "tests/process.hpp"
 #include "tests/temp_folder.hpp"
 
 namespace tidingsbell {
 namespace {
 
-using testing::ChildProcess;
 using testing::programPath;
 
 using ToolRun = testing::Finished;
@@ -83,7 +80,6 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
   const std::string domain = "com.marblequail.Tidingsbell.Extension";
   const std::vector<std::vector<std::string>> usageErrors = {
       {"tidingsbell-safari", "--verbose"},
-      {"tidingsbell-settings", "extra"},
       {"tidingsbell-github", "--certs"},
       {"tidingsbell-github", "--certs", "dir", "--frobnicate"},
       {"tidingsbell-keychain"},
@@ -93,7 +89,6 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
       {"tidingsbell-keychain", "find", "-s", "svc", "-a", "acct", "-w", "secret"},
       {"tidingsbell-keychain", "add", "-s", "svc", "-a", "acct", "-x", "0"},
       {"tidingsbell-defaults", "read", domain},
-      {"tidingsbell-defaults", "read", domain, "k", "extra"},
       {"tidingsbell-defaults", "write", domain, "n", "-int", "5x"},
       {"tidingsbell-defaults", "write", domain, "d", "-date", "yesterday"},
       {"tidingsbell-defaults", "write", domain, "d", "-float", "1"},
@@ -123,151 +118,6 @@ TEST_F(ToolTest, DefaultsToolShowsDatesWithoutAFourDigitYearAsSeconds) {
     std::ofstream(file, std::ios::trunc) << "{\"last-check\":{\"date\":" << seconds << "}}";
     EXPECT_EQ(defaults({"read", domain, "last-check"}).out, shown);
   }
-}
-
-// The stand-in GitHub, run as its program.
-struct Answer {
-  long status = 0;
-  std::string headers, body;
-};
-
-std::size_t append(char* data, std::size_t size, std::size_t count, void* out) {
-  static_cast<std::string*>(out)->append(data, size * count);
-  return size * count;
-}
-
-Answer get(const std::string& url, int port, const std::filesystem::path& ca,
-           const std::string& authorization) {
-  Answer answer;
-  CURL* curl = curl_easy_init();
-  curl_slist* connectTo =
-      curl_slist_append(nullptr, ("::127.0.0.1:" + std::to_string(port)).c_str());
-  // An empty value takes the header away, as if it were never set.
-  curl_slist* headers = curl_slist_append(nullptr, ("Authorization: " + authorization).c_str());
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_CONNECT_TO, connectTo);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-  curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, append);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &answer.headers);
-  if (curl_easy_perform(curl) == CURLE_OK)
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
-  curl_easy_cleanup(curl);
-  curl_slist_free_all(connectTo);
-  curl_slist_free_all(headers);
-  return answer;
-}
-
-std::size_t countOf(const std::string& text, const std::string& what) {
-  std::size_t n = 0;
-  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
-class GithubProgramTest : public ::testing::Test {
- protected:
-  testing::TempFolder folder;
-  std::filesystem::path certs = folder.path() / "certs";
-  std::unique_ptr<ChildProcess> server;
-  int port = 0;
-
-  void start(std::vector<std::string> args) {
-    args.insert(args.begin(), {programPath("tidingsbell-github"), "--certs", certs.string()});
-    server = std::make_unique<ChildProcess>(args, std::map<std::string, std::string>{});
-    const auto line = server->readLine();
-    ASSERT_TRUE(line && line->starts_with("listening 127.0.0.1:")) << line.value_or("<nothing>");
-    port = std::stoi(line->substr(20));
-  }
-  void stop() {
-    ::kill(server->pid(), SIGTERM);
-    EXPECT_EQ(server->wait(), 0);
-  }
-  Answer api(const std::string& pathAndQuery, const std::string& authorization = "Bearer t") {
-    return get("https://api.github.com" + pathAndQuery, port, certs / "ca.pem", authorization);
-  }
-};
-
-TEST_F(GithubProgramTest, CertificatesAreMadeOnceAndReusedAndBothHostsAnswer) {
-  start({});
-  std::ifstream in(certs / "ca.pem");
-  const std::string ca((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  stop();
-  start({});
-  std::ifstream again(certs / "ca.pem");
-  EXPECT_EQ(ca,
-            std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()));
-  EXPECT_EQ(api("/notifications").status, 200);  // the reused authority still verifies
-  const Answer page = get("https://github.com/notifications", port, certs / "ca.pem", "");
-  EXPECT_EQ(page.status, 200);
-  EXPECT_NE(page.body.find("<html"), std::string::npos);
-  stop();
-}
-
-// Without --token every token is accepted, with it exactly that one, and the empty token too:
-// HTTP trims the header value, so it arrives as "Bearer" and must still count.
-TEST_F(GithubProgramTest, WrongOrMissingTokenGetsGithubsBadCredentials) {
-  const std::vector<std::tuple<std::vector<std::string>, std::string, long>> cases = {
-      {{}, "Bearer ", 200},
-      {{}, "Bearer any", 200},
-      {{"--token", ""}, "Bearer ", 200},
-      {{"--token", ""}, "Bearer any", 401},
-      {{"--token", "right"}, "Bearer right", 200},
-      {{"--token", "right"}, "Bearer wrong", 401},
-      {{"--token", "right"}, "", 401},
-      {{"--token", "right"}, "token right", 401},
-      {{"--token", "right"}, "Bearer ", 401}};
-  for (const auto& [args, authorization, status] : cases) {
-    start(args);
-    const Answer answer = api("/notifications", authorization);
-    EXPECT_EQ(answer.status, status) << authorization;
-    EXPECT_EQ(answer.body == standin::kBadCredentialsBody, status == 401);
-    stop();
-  }
-}
-
-TEST_F(GithubProgramTest, PagesBeyondFiftyWithGithubsLinkHeader) {
-  start({"--count", "120"});
-  const Answer first = api("/notifications");
-  EXPECT_EQ(countOf(first.body, "\"subscription_url\""), 50u);
-  EXPECT_NE(first.headers.find("Link: <https://api.github.com/notifications?page=2>; rel=\"next\", "
-                               "<https://api.github.com/notifications?page=3>; rel=\"last\""),
-            std::string::npos)
-      << first.headers;
-  const Answer last = api("/notifications?page=3");
-  EXPECT_EQ(countOf(last.body, "\"subscription_url\""), 20u);
-  EXPECT_EQ(last.headers.find("Link:"), std::string::npos);
-  stop();
-}
-
-TEST_F(GithubProgramTest, FixedAnswerAndRequestLog) {
-  const auto body = folder.path() / "body.json";
-  std::ofstream(body) << "{\"message\":\"boom\"}";
-  const auto log = folder.path() / "requests.jsonl";
-  start({"--status", "503", "--body", body.string(), "--requests", log.string()});
-  const Answer answer = api("/notifications?all=true", "Bearer x\ty");
-  EXPECT_EQ(answer.status, 503);
-  EXPECT_EQ(answer.body, "{\"message\":\"boom\"}");
-  stop();
-  std::ifstream in(log);
-  std::string line;
-  ASSERT_TRUE(std::getline(in, line));
-  EXPECT_TRUE(line.starts_with(
-      R"({"method":"GET","host":"api.github.com","path":"/notifications?all=true","headers":{)"))
-      << line;
-  EXPECT_NE(line.find(R"("Authorization":"Bearer x\ty")"), std::string::npos) << line;
-  EXPECT_FALSE(std::getline(in, line));
-}
-
-TEST_F(GithubProgramTest, StallingServerStillStopsAtOnce) {
-  start({"--stall"});
-  CURL* curl = curl_easy_init();
-  curl_easy_setopt(curl, CURLOPT_URL, ("https://127.0.0.1:" + std::to_string(port) + "/").c_str());
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 300L);
-  EXPECT_EQ(curl_easy_perform(curl), CURLE_OPERATION_TIMEDOUT);
-  curl_easy_cleanup(curl);
-  stop();
 }
 
 }  // namespace
