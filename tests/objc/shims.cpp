@@ -144,6 +144,11 @@ int NSApplicationMain(int argc, const char* argv[]) {
 namespace tidingsbell::apple {
 
 // The settings items by account, with the status codes the settings store expects.
+platform::OSStatus KeychainReader::copyMatching(const platform::KeychainQuery& query,
+                                                platform::KeychainResult& result) {
+  return Keychain().copyMatching(query, result);
+}
+
 platform::OSStatus Keychain::copyMatching(const platform::KeychainQuery& query,
                                           platform::KeychainResult& result) {
   result = std::monostate{};
