@@ -10,7 +10,7 @@ using Dictionary = OwnedCF<CFMutableDictionaryRef>;
 
 platform::OSStatus Keychain::copyMatching(const platform::KeychainQuery& query,
                                           platform::KeychainResult& result) {
-  return KeychainReader().copyMatching(query, result);
+  return apple::KeychainReader().copyMatching(query, result);
 }
 
 platform::OSStatus Keychain::deleteItem(const platform::KeychainQuery& query) {
