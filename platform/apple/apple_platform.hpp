@@ -36,10 +36,6 @@ class Keychain final : public platform::Keychain {
   platform::OSStatus add(const platform::KeychainQuery& attributes) override;
 };
 
-// The query as a SecItem dictionary (keychain.cpp); anything but errSecSuccess: not to be run.
-platform::OSStatus makeKeychainDictionary(const platform::KeychainQuery& query,
-                                          OwnedCF<CFMutableDictionaryRef>& made);
-
 class UserDefaults final : public platform::UserDefaults {
  public:
   std::optional<platform::PropertyListValue> objectForKey(std::string_view key) override;

@@ -1,6 +1,7 @@
 #include <Security/Security.h>
 
 #include "platform/apple/apple_platform.hpp"
+#include "platform/apple/keychain_dictionary.hpp"
 
 namespace tidingsbell::apple {
 
