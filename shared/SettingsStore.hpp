@@ -31,7 +31,7 @@ class SettingsReader {
   platform::KeychainReader& reader_;
 };
 
-// Defined in a file of its own (SettingsWriter.cpp), which only the application links.
+// The saves live in SettingsWriter.cpp: a program that never saves pulls none of them in.
 class SettingsStore : public SettingsReader {
  public:
   explicit SettingsStore(platform::Keychain& keychain)
