@@ -129,11 +129,11 @@ if [[ -n $app ]]; then
     [[ $archs == "$(printf '%s\n' "${wanted[@]}" | sort | xargs)" ]] ||
       fail "$name holds the slices '$archs', expected '${wanted[*]}'"
     # The identifiers the code uses: the keychain service in both, the extension the app names.
-    grep -aq "$app_id" "$exe" || fail "$name does not name the keychain service $app_id"
+    grep -aqF "$app_id" "$exe" || fail "$name does not name the keychain service $app_id"
   done
-  grep -aq "$extension_id" "$app_exe" || fail "the app does not name the extension $extension_id"
-  if [[ $prefix != com.marblequail ]] && grep -rlaq com.marblequail "$build/packaging/macos/Tidingsbell.app"; then
-    fail "the bundle still names com.marblequail: $(grep -rla com.marblequail "$build/packaging/macos/Tidingsbell.app" | xargs)"
+  grep -aqF "$extension_id" "$app_exe" || fail "the app does not name the extension $extension_id"
+  if [[ $prefix != com.marblequail ]] && grep -rlaqF com.marblequail "$build/packaging/macos/Tidingsbell.app"; then
+    fail "the bundle still names com.marblequail: $(grep -rlaF com.marblequail "$build/packaging/macos/Tidingsbell.app" | xargs)"
   fi
 
   for arch in "${wanted[@]}"; do
