@@ -9,12 +9,11 @@
 
 #include "app/AppPlatform.hpp"
 #include "platform/controls.hpp"
+#include "tidingsbell_identifiers.hpp"
 
 namespace tidingsbell {
 
 inline constexpr std::string_view kAppName = "Tidingsbell";
-inline constexpr std::string_view kExtensionBundleIdentifier =
-    "com.marblequail.Tidingsbell.Extension";
 
 // The check of every entry that has no body below (initializers, outlet accessors).
 void requireMainThread(const AppPlatform& platform, const char* selector);

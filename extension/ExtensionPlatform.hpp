@@ -18,7 +18,7 @@
 namespace tidingsbell {
 
 struct ExtensionPlatform {
-  platform::Keychain& keychain;
+  platform::KeychainReader& keychain;  // the extension only reads the settings
   platform::UserDefaults& defaults;
   platform::Clock& clock;
   platform::UrlParser& urls;

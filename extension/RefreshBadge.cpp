@@ -32,7 +32,7 @@ void refreshBadge(const ExtensionPlatform& platform, ValidationHandler handler) 
 
   platform.defaults.setObject(platform.clock.now(), kLastCheckKey);
 
-  const SettingsStore settings(platform.keychain);
+  const SettingsReader settings(platform.keychain);
   std::optional<std::string> token = settings.readToken();
   if (!token) return;
   if (settings.readMuteFlag().value_or(false)) {

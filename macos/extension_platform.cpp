@@ -5,7 +5,7 @@ namespace tidingsbell::macos {
 
 const ExtensionPlatform& extensionPlatform() {
   // Stateless wrappers of the platform's own shared objects: nothing here holds state.
-  static apple::Keychain keychain;
+  static apple::KeychainReader keychain;
   static apple::UserDefaults defaults;
   static apple::Clock clock;
   static apple::UrlParser urls;

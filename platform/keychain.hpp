@@ -1,7 +1,9 @@
 #pragma once
 // Keychain services on generic-password items: the three calls the settings store makes, with the
-// platform's own status codes. A query mirrors a CoreFoundation dictionary with text keys: each
-// optional member is one entry when present, so tests can see a query's exact shape.
+// platform's own status codes. The search alone is a seam of its own, so that a program that
+// only reads settings links no code that can change them. A query mirrors a CoreFoundation
+// dictionary with text keys: each optional member is one entry when present, so tests can see a
+// query's exact shape.
 
 #include <cstddef>
 #include <cstdint>
@@ -46,10 +48,14 @@ struct NotData {
 };
 using KeychainResult = std::variant<std::monostate, Bytes, NotData>;
 
-class Keychain {
+class KeychainReader {
  public:
-  virtual ~Keychain() = default;
+  virtual ~KeychainReader() = default;
   virtual OSStatus copyMatching(const KeychainQuery& query, KeychainResult& result) = 0;
+};
+
+class Keychain : public KeychainReader {
+ public:
   virtual OSStatus deleteItem(const KeychainQuery& query) = 0;
   virtual OSStatus add(const KeychainQuery& attributes) = 0;
 };

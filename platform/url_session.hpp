@@ -46,7 +46,10 @@ struct UrlError {
 };
 
 // The most body a completion is handed. An answer that decodes to more ends its task with
-// NSURLErrorDataLengthExceedsMaximum instead, so no answer can take the process's memory.
+// NSURLErrorDataLengthExceedsMaximum instead, so no more than this is ever parsed. The stand-in
+// stops reading there; on macOS a session without a delegate receives the whole body (within the
+// resource time-out) before the completion can look at its size, so there the cap bounds the
+// parsing, not the download.
 inline constexpr std::size_t kMaximumBodyBytes = 8 * 1024 * 1024;
 
 inline UrlError dataLengthExceedsMaximumError() {

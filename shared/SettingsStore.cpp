@@ -7,7 +7,7 @@ namespace tidingsbell {
 using platform::Bytes;
 using platform::KeychainQuery;
 
-std::optional<Bytes> SettingsStore::read(std::string_view account) const {
+std::optional<Bytes> SettingsReader::read(std::string_view account) const {
   KeychainQuery query;
   query.secClass = platform::SecClass::GenericPassword;
   query.service = std::string(kKeychainService);
@@ -16,33 +16,12 @@ std::optional<Bytes> SettingsStore::read(std::string_view account) const {
   query.matchLimit = platform::SecMatchLimit::One;
 
   platform::KeychainResult result;
-  if (keychain_.copyMatching(query, result) != platform::errSecSuccess) return std::nullopt;
+  if (reader_.copyMatching(query, result) != platform::errSecSuccess) return std::nullopt;
   if (auto* data = std::get_if<Bytes>(&result)) return std::move(*data);
   return std::nullopt;
 }
 
-bool SettingsStore::replace(std::string_view account, Bytes value) const {
-  KeychainQuery item;
-  item.secClass = platform::SecClass::GenericPassword;
-  item.service = std::string(kKeychainService);
-  item.account = std::string(account);
-  item.valueData = std::move(value);
-
-  // Kept so that an add that fails (a full disk, say) does not cost the user the value they had.
-  std::optional<Bytes> previous = read(account);
-
-  // The value data in the delete does not narrow the match, so this removes the old item
-  // whatever it held; a missing item on the first save is expected.
-  (void)keychain_.deleteItem(item);
-  if (keychain_.add(item) == platform::errSecSuccess) return true;
-  if (previous) {
-    item.valueData = std::move(*previous);
-    (void)keychain_.add(item);
-  }
-  return false;
-}
-
-std::optional<std::string> SettingsStore::readToken() const {
+std::optional<std::string> SettingsReader::readToken() const {
   auto bytes = read(kTokenAccount);
   if (!bytes) return std::nullopt;
   std::string token(bytes->begin(), bytes->end());
@@ -50,21 +29,10 @@ std::optional<std::string> SettingsStore::readToken() const {
   return token;
 }
 
-std::optional<bool> SettingsStore::readMuteFlag() const {
+std::optional<bool> SettingsReader::readMuteFlag() const {
   auto bytes = read(kMuteAccount);
   if (!bytes || bytes->empty()) return std::nullopt;
   return bytes->front() != 0;
-}
-
-bool SettingsStore::saveToken(std::string_view token) const {
-  // A text with no UTF-8 form would be stored as bytes the readers refuse, losing the token the
-  // user had: refuse it before anything is deleted.
-  if (!isValidUtf8(token)) return false;
-  return replace(kTokenAccount, Bytes(token.begin(), token.end()));
-}
-
-bool SettingsStore::saveMuteFlag(bool muted) const {
-  return replace(kMuteAccount, Bytes{static_cast<std::uint8_t>(muted ? 0x01 : 0x00)});
 }
 
 bool isValidUtf8(std::string_view bytes) {

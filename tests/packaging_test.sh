@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# The macOS bundle files are valid XML and hold the identifiers, keys, outlets and actions the
-# bundles need. Given a built Tidingsbell.app (scripts/macos-check), it also tests the bundle:
-# its layout, both property lists as configured, and that each executable's every undefined
-# symbol is bound to a library it links, with the entry points and imports the bundles need.
-#   tests/packaging_test.sh [Tidingsbell.app]
+# The macOS bundle files are valid XML and agree with each other and with the code: the files the
+# lists name exist, the interface file's outlets and actions are wired. Given a configured macOS
+# build folder (the top one, such as build/macos), it also tests what the configuration made:
+# identifiers under the build's prefix that agree between property lists and entitlements, the
+# five entitlements (six in Debug, with get-task-allow); and once built, the bundle: every file
+# in it the same as what it was built from, and each slice of each executable with its every
+# undefined symbol bound, the imports and the entry point it needs.
+#   tests/packaging_test.sh [BUILD-FOLDER]
 set -euo pipefail
-bundle=${1:-}
+build=${1:-}
 dir=$(cd "$(dirname "$0")/../packaging/macos" && pwd)
+source_root=$(dirname "$(dirname "$dir")")
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -22,56 +26,23 @@ value() {
   xpath+="/key[.='${keys[-1]}']/following-sibling::*[1]"
   xmllint --xpath "string($xpath)" "$file" 2>/dev/null || true
 }
-expect() {  # file (in packaging/macos, or a path) key-path expected
-  local file=$1 got
-  [[ $file == */* ]] || file=$dir/$file
-  got=$(value "$file" "$2")
-  [[ $got == "$3" ]] || fail "$1: $2 is '$got', expected '$3'"
-}
-expect_true() {
-  xmllint --xpath "/plist/dict/key[.='$2']/following-sibling::*[1][self::true]" "$dir/$1" >/dev/null 2>&1 ||
-    fail "$1: $2 is not true"
-}
 
-expect App-Info.plist.in CFBundleIdentifier com.marblequail.Tidingsbell
-expect App-Info.plist.in CFBundleExecutable Tidingsbell
-expect App-Info.plist.in CFBundlePackageType APPL
-expect App-Info.plist.in NSPrincipalClass NSApplication
-expect App-Info.plist.in NSMainStoryboardFile Main
-expect App-Info.plist.in LSMinimumSystemVersion 15.0
-expect App-Info.plist.in CFBundleShortVersionString @PROJECT_VERSION@
-
-expect Extension-Info.plist.in CFBundleIdentifier com.marblequail.Tidingsbell.Extension
-expect Extension-Info.plist.in CFBundleExecutable Tidingsbell_Extension
-expect Extension-Info.plist.in CFBundlePackageType 'XPC!'
-expect Extension-Info.plist.in LSMinimumSystemVersion 15.0
-expect Extension-Info.plist.in NSExtension/NSExtensionPointIdentifier com.apple.Safari.extension
-expect Extension-Info.plist.in NSExtension/NSExtensionPrincipalClass SafariExtensionHandler
-expect Extension-Info.plist.in NSExtension/SFSafariToolbarItem/Action Command
-expect Extension-Info.plist.in NSExtension/SFSafariToolbarItem/Image ToolbarItemIcon.pdf
-expect Extension-Info.plist.in NSExtension/SFSafariWebsiteAccess/Level Some
-[[ -n $(value "$dir/Extension-Info.plist.in" NSExtension/SFSafariToolbarItem/Label) ]] ||
+# What the lists name must exist: the principal class the extension registers, its content
+# script and toolbar image, the app's interface file.
+extension_list=$dir/Extension-Info.plist.in
+principal=$(value "$extension_list" NSExtension/NSExtensionPrincipalClass)
+grep -q "objc_allocateClassPair([^,]*, \"$principal\"" "$source_root/macos/extension_classes.cpp" ||
+  fail "the extension's principal class '$principal' is not a class it registers"
+[[ -n $(value "$extension_list" NSExtension/SFSafariToolbarItem/Label) ]] ||
   fail "the toolbar item has no label"
 script=$(xmllint --xpath "string(//key[.='SFSafariContentScript']/following-sibling::array[1]/dict/key[.='Script']/following-sibling::string[1])" \
-  "$dir/Extension-Info.plist.in")
+  "$extension_list")
 [[ -f $dir/$script ]] || fail "the content script '$script' is missing"
 grep -q 'safari.extension.dispatchMessage' "$dir/$script" || fail "the content script sends no message"
-head -c 5 "$dir/ToolbarItemIcon.pdf" | grep -q '%PDF-' || fail "the toolbar image is not a PDF"
-
-for kind in App Extension; do
-  file=$kind.entitlements.in
-  suffix=com.marblequail.Tidingsbell
-  [[ $kind == Extension ]] && suffix+=.Extension
-  expect_true "$file" com.apple.security.app-sandbox
-  expect_true "$file" com.apple.security.network.client
-  expect "$file" com.apple.application-identifier "@TIDINGSBELL_TEAM_ID@.$suffix"
-  expect "$file" com.apple.developer.team-identifier "@TIDINGSBELL_TEAM_ID@"
-  group=$(xmllint --xpath "string(/plist/dict/key[.='keychain-access-groups']/following-sibling::*[1][self::array][count(string)=1]/string)" "$dir/$file")
-  [[ $group == "@TIDINGSBELL_TEAM_ID@.com.marblequail.Tidingsbell" ]] ||
-    fail "$file: keychain-access-groups is not the one shared group"
-  count=$(xmllint --xpath "count(/plist/dict/key)" "$dir/$file")
-  [[ $count == 5 ]] || fail "$file has $count entitlements, expected 5"
-done
+image=$(value "$extension_list" NSExtension/SFSafariToolbarItem/Image)
+head -c 5 "$dir/$image" 2>/dev/null | grep -q '%PDF-' || fail "the toolbar image '$image' is not a PDF"
+[[ -f $dir/$(value "$dir/App-Info.plist.in" NSMainStoryboardFile).storyboard ]] ||
+  fail "NSMainStoryboardFile names no interface file"
 
 board=$dir/Main.storyboard
 controller=$(xmllint --xpath "string(//viewController[@customClass='ViewController']/@id)" "$board")
@@ -95,53 +66,117 @@ mute=$(xmllint --xpath "string(//viewController[@id='$controller']/connections/o
 [[ $(xmllint --xpath "count(//button[@id='$mute']//action[@selector='muteValueChange:'])" "$board") == 1 ]] ||
   fail "muteValueChange: does not come from the mute button"
 
-if [[ -n $bundle ]]; then
-  app=$bundle/Contents
+if [[ -n $build ]]; then
+  cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+  [[ -f $build/CMakeCache.txt ]] || { echo "packaging_test: $build is not a build folder" >&2; exit 2; }
+  type=$(cached CMAKE_BUILD_TYPE)
+  prefix=$(cached TIDINGSBELL_IDENTIFIER_PREFIX)
+  team=$(cached TIDINGSBELL_TEAM_ID)
+  configured=$build/packaging/macos
+  app_id=$prefix.Tidingsbell
+  extension_id=$app_id.Extension
+
+  for file in App-Info.plist Extension-Info.plist Tidingsbell.entitlements \
+              Tidingsbell_Extension.entitlements; do
+    xmllint --noout "$configured/$file" || fail "the configured $file does not parse"
+    ! grep -q '@[A-Z_]*@' "$configured/$file" || fail "$file holds an unconfigured @VARIABLE@"
+  done
+  [[ $(value "$configured/App-Info.plist" CFBundleIdentifier) == "$app_id" ]] ||
+    fail "the app's identifier does not follow the prefix '$prefix'"
+  # The system accepts an extension only under its app's identifier.
+  [[ $(value "$configured/Extension-Info.plist" CFBundleIdentifier) == "$extension_id" ]] ||
+    fail "the extension's identifier is not the app's with .Extension"
+
+  for kind in Tidingsbell:$app_id Tidingsbell_Extension:$extension_id; do
+    file=$configured/${kind%%:*}.entitlements
+    [[ $(value "$file" com.apple.application-identifier) == "$team.${kind#*:}" ]] ||
+      fail "$file: the application identifier is not the team's and the bundle's"
+    group=$(xmllint --xpath "string(/plist/dict/key[.='keychain-access-groups']/following-sibling::*[1][self::array][count(string)=1]/string)" "$file")
+    [[ $group == "$team.$app_id" ]] || fail "$file: keychain-access-groups is not the one shared group"
+    count=$(xmllint --xpath "count(/plist/dict/key)" "$file")
+    debugger=$(xmllint --xpath "count(/plist/dict/key[.='com.apple.security.get-task-allow']/following-sibling::*[1][self::true])" "$file")
+    if [[ $type == Debug ]]; then
+      [[ $count == 6 && $debugger == 1 ]] || fail "$file: a Debug build needs the five and get-task-allow"
+    else
+      [[ $count == 5 && $debugger == 0 ]] || fail "$file has $count entitlements, expected the five"
+    fi
+  done
+fi
+
+# Built: the last build step leaves its stamp (a configuration alone writes the lists into the
+# bundles' folders already).
+app=
+[[ -n $build && -f $build/packaging/macos/Tidingsbell.app.stamp ]] &&
+  app=$build/packaging/macos/Tidingsbell.app/Contents
+if [[ -n $app ]]; then
   appex=$app/PlugIns/Tidingsbell_Extension.appex/Contents
   [[ -d $appex ]] || fail "the extension is not inside the app's PlugIns"
-  for plist in "$app/Info.plist" "$appex/Info.plist"; do
-    xmllint --noout "$plist" || fail "$plist does not parse"
-    ! grep -q '@[A-Z_]*@' "$plist" || fail "$plist holds an unconfigured @VARIABLE@"
-  done
-  # The values come from the .in files checked above; this tells the two bundles' lists apart.
-  expect "$app/Info.plist" CFBundleIdentifier com.marblequail.Tidingsbell
-  expect "$appex/Info.plist" CFBundleIdentifier com.marblequail.Tidingsbell.Extension
-  for resource in script.js ToolbarItemIcon.pdf; do
-    [[ -f $appex/Resources/$resource ]] || fail "the extension's Resources lack $resource"
+  # The bundle holds what it was built from, not an earlier copy.
+  for pair in "$configured/App-Info.plist:$app/Info.plist" \
+              "$configured/Extension-Info.plist:$appex/Info.plist" \
+              "$dir/$script:$appex/Resources/$script" "$dir/$image:$appex/Resources/$image"; do
+    cmp -s "${pair%%:*}" "${pair#*:}" || fail "${pair#*:} is not a copy of ${pair%%:*}"
   done
 
-  app_exe=$app/MacOS/Tidingsbell
-  extension_exe=$appex/MacOS/Tidingsbell_Extension
-  imports() { llvm-nm -m -u "$1" 2>/dev/null || true; }
+  lipo=$(command -v llvm-lipo || echo /usr/lib/llvm-14/bin/llvm-lipo)
+  IFS=';' read -ra wanted <<<"$(cached CMAKE_OSX_ARCHITECTURES)"
+  app_exe=$app/MacOS/$(value "$app/Info.plist" CFBundleExecutable)
+  extension_exe=$appex/MacOS/$(value "$appex/Info.plist" CFBundleExecutable)
   for exe in "$app_exe" "$extension_exe"; do
-    [[ -f $exe ]] || { fail "$exe is missing"; continue; }
-    unbound=$(imports "$exe" | grep -v ' (from [^)]*)$' || true)
-    [[ -z $unbound ]] || fail "$(basename "$exe") has symbols bound to no library: $unbound"
-    imports "$exe" | grep -q ' _kSecUseDataProtectionKeychain (from Security)$' ||
-      fail "$(basename "$exe") does not ask for the data-protection keychain"
+    [[ -f $exe ]] || { fail "$exe (CFBundleExecutable) is missing"; continue; }
+    name=$(basename "$exe")
+    archs=$("$lipo" -archs "$exe" 2>/dev/null | tr ' ' '\n' | sed '/^$/d' | sort | xargs)
+    [[ $archs == "$(printf '%s\n' "${wanted[@]}" | sort | xargs)" ]] ||
+      fail "$name holds the slices '$archs', expected '${wanted[*]}'"
+    # The identifiers the code uses: the keychain service in both, the extension the app names.
+    grep -aqF "$app_id" "$exe" || fail "$name does not name the keychain service $app_id"
   done
-  imports "$app_exe" | grep -q ' _NSApplicationMain (from AppKit)$' ||
-    fail "the app does not import NSApplicationMain"
+  grep -aqF "$extension_id" "$app_exe" || fail "the app does not name the extension $extension_id"
+  if [[ $prefix != com.marblequail ]] && grep -rlaqF com.marblequail "$build/packaging/macos/Tidingsbell.app"; then
+    fail "the bundle still names com.marblequail: $(grep -rlaF com.marblequail "$build/packaging/macos/Tidingsbell.app" | xargs)"
+  fi
 
-  # The entry point is a file offset; __TEXT starts the file, so its address is __TEXT's plus it.
-  read -r base offset < <(llvm-objdump --macho --private-headers "$extension_exe" 2>/dev/null | awk '
-    $1 == "cmd" { cmd = $2 }
-    $1 == "segname" { text = (cmd == "LC_SEGMENT_64" && $2 == "__TEXT") }
-    text && $1 == "vmaddr" { base = $2 }
-    cmd == "LC_MAIN" && $1 == "entryoff" { offset = $2 }
-    END { print base, offset }') || true
-  entry=
-  [[ -n ${base:-} && -n ${offset:-} ]] && entry=$(printf '0x%016x' $((base + offset)))
-  stub=$(llvm-objdump --macho --indirect-symbols "$extension_exe" 2>/dev/null | awk '
-    /^Indirect symbols for/ { stubs = ($4 == "(__TEXT,__stubs)") }
-    stubs && $3 == "_NSExtensionMain" { print $1 }')
-  [[ -n $entry && $entry == "$stub" ]] ||
-    fail "the extension's entry point ($entry) is not the stub of NSExtensionMain ($stub)"
-  libraries=$(llvm-objdump --macho --dylibs-used "$extension_exe" 2>/dev/null || true)
-  for framework in SafariServices UserNotifications; do
-    grep -q "/$framework.framework/" <<<"$libraries" || fail "the extension does not link $framework"
+  for arch in "${wanted[@]}"; do
+    imports() { llvm-nm --arch="$arch" -m -u "$1" 2>/dev/null || true; }
+    for exe in "$app_exe" "$extension_exe"; do
+      name="$(basename "$exe") ($arch)"
+      unbound=$(imports "$exe" | grep -v ' (from [^)]*)$' || true)
+      [[ -z $unbound ]] || fail "$name has symbols bound to no library: $unbound"
+      imports "$exe" | grep -q ' _kSecUseDataProtectionKeychain (from Security)$' ||
+        fail "$name does not ask for the data-protection keychain"
+      imports "$exe" | grep -q ' _SecItemCopyMatching (from Security)$' ||
+        fail "$name does not import SecItemCopyMatching"
+    done
+    for writer in SecItemAdd SecItemDelete; do
+      imports "$app_exe" | grep -q " _$writer (from Security)$" ||
+        fail "the app ($arch) does not import $writer"
+      ! imports "$extension_exe" | grep -q " _$writer " ||
+        fail "the extension ($arch) imports $writer: it only reads the keychain"
+    done
+    imports "$app_exe" | grep -q ' _NSApplicationMain (from AppKit)$' ||
+      fail "the app ($arch) does not import NSApplicationMain"
+
+    # The entry point is a file offset; __TEXT starts the file, so its address is __TEXT's plus it.
+    read -r base offset < <(llvm-objdump --macho --arch="$arch" --private-headers "$extension_exe" 2>/dev/null | awk '
+      $1 == "cmd" { cmd = $2 }
+      $1 == "segname" { text = (cmd == "LC_SEGMENT_64" && $2 == "__TEXT") }
+      text && $1 == "vmaddr" { base = $2 }
+      cmd == "LC_MAIN" && $1 == "entryoff" { offset = $2 }
+      END { print base, offset }') || true
+    entry=
+    [[ -n ${base:-} && -n ${offset:-} ]] && entry=$(printf '0x%016x' $((base + offset)))
+    stub=$(llvm-objdump --macho --arch="$arch" --indirect-symbols "$extension_exe" 2>/dev/null | awk '
+      /^Indirect symbols for/ { stubs = ($4 == "(__TEXT,__stubs)") }
+      stubs && $3 == "_NSExtensionMain" { print $1 }')
+    [[ -n $entry && $entry == "$stub" ]] ||
+      fail "the extension's ($arch) entry point ($entry) is not the stub of NSExtensionMain ($stub)"
+    libraries=$(llvm-objdump --macho --arch="$arch" --dylibs-used "$extension_exe" 2>/dev/null || true)
+    for framework in SafariServices UserNotifications; do
+      grep -q "/$framework.framework/" <<<"$libraries" ||
+        fail "the extension ($arch) does not link $framework"
+    done
   done
 fi
 
 if ((failures)); then exit 1; fi
-echo "packaging files${bundle:+ and the built bundle}: all checks passed"
+echo "packaging files${build:+, the configured build}${app:+ and the built bundle}: all checks passed"

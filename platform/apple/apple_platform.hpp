@@ -19,6 +19,15 @@
 
 namespace tidingsbell::apple {
 
+// The search alone (keychain.cpp): what the extension links, so that it imports neither
+// SecItemAdd nor SecItemDelete.
+class KeychainReader final : public platform::KeychainReader {
+ public:
+  platform::OSStatus copyMatching(const platform::KeychainQuery& query,
+                                  platform::KeychainResult& result) override;
+};
+
+// Search, delete and add (keychain_writer.cpp, all three there): the application's.
 class Keychain final : public platform::Keychain {
  public:
   platform::OSStatus copyMatching(const platform::KeychainQuery& query,

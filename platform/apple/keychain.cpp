@@ -1,9 +1,9 @@
 #include <Security/Security.h>
 
 #include "platform/apple/apple_platform.hpp"
+#include "platform/apple/keychain_dictionary.hpp"
 
 namespace tidingsbell::apple {
-namespace {
 
 using Dictionary = OwnedCF<CFMutableDictionaryRef>;
 
@@ -14,7 +14,7 @@ using Dictionary = OwnedCF<CFMutableDictionaryRef>;
 // A query that cannot be built in full is not run at all (a delete without its account would
 // match every item of the service): SecBase.h's errSecParam when a text is not UTF-8,
 // errSecAllocate when CoreFoundation cannot allocate.
-OSStatus makeDictionary(const platform::KeychainQuery& query, Dictionary& made) {
+OSStatus makeKeychainDictionary(const platform::KeychainQuery& query, Dictionary& made) {
   auto dictionary = Dictionary::adopt(CFDictionaryCreateMutable(
       kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
   if (!dictionary) return errSecAllocate;
@@ -45,13 +45,12 @@ OSStatus makeDictionary(const platform::KeychainQuery& query, Dictionary& made) 
   return errSecSuccess;
 }
 
-}  // namespace
-
-platform::OSStatus Keychain::copyMatching(const platform::KeychainQuery& query,
-                                          platform::KeychainResult& result) {
+platform::OSStatus KeychainReader::copyMatching(const platform::KeychainQuery& query,
+                                                platform::KeychainResult& result) {
   result = std::monostate{};
   Dictionary dictionary;
-  if (const OSStatus made = makeDictionary(query, dictionary); made != errSecSuccess) return made;
+  if (const OSStatus made = makeKeychainDictionary(query, dictionary); made != errSecSuccess)
+    return made;
   CFTypeRef copied = nullptr;
   const OSStatus status = SecItemCopyMatching(dictionary.get(), &copied);
   if (const auto found = OwnedCF<CFTypeRef>::adopt(copied)) {
@@ -64,20 +63,6 @@ platform::OSStatus Keychain::copyMatching(const platform::KeychainQuery& query,
     }
   }
   return status;
-}
-
-platform::OSStatus Keychain::deleteItem(const platform::KeychainQuery& query) {
-  Dictionary dictionary;
-  if (const OSStatus made = makeDictionary(query, dictionary); made != errSecSuccess) return made;
-  return SecItemDelete(dictionary.get());
-}
-
-platform::OSStatus Keychain::add(const platform::KeychainQuery& attributes) {
-  Dictionary dictionary;
-  if (const OSStatus made = makeDictionary(attributes, dictionary); made != errSecSuccess) {
-    return made;
-  }
-  return SecItemAdd(dictionary.get(), nullptr);
 }
 
 }  // namespace tidingsbell::apple
