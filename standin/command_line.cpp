@@ -1,6 +1,8 @@
 #include "standin/command_line.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "tidingsbell_version.hpp"
 
@@ -17,12 +19,12 @@ std::optional<int> answerStandardOption(const Program& program, std::string_view
   if (argument == "--help") {
     writeUsage(stdout, program);
     std::printf("%.*s\n", static_cast<int>(program.summary.size()), program.summary.data());
-    return 0;
+    return outputStatus(program);
   }
   if (argument == "--version") {
     std::printf("%.*s %s\n", static_cast<int>(program.name.size()), program.name.data(),
                 kTidingsbellVersion);
-    return 0;
+    return outputStatus(program);
   }
   return std::nullopt;
 }
@@ -31,6 +33,16 @@ std::optional<int> answerArguments(const Program& program, int argc, char** argv
   if (argc < 2) return std::nullopt;
   if (auto status = answerStandardOption(program, argv[1])) return status;
   return usageError(program, std::string("unexpected argument ") + argv[1]);
+}
+
+int outputStatus(const Program& program) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return 0;
+  const int error = errno;
+  std::fprintf(stderr, "%.*s: cannot write standard output%s%s\n",
+               static_cast<int>(program.name.size()), program.name.data(), error != 0 ? ": " : "",
+               error != 0 ? std::strerror(error) : "");
+  return 1;
 }
 
 int usageError(const Program& program, std::string_view problem) {

@@ -1,6 +1,7 @@
 #pragma once
 // What every stand-in program shares as a command-line tool: `--help` and `--version` answered
-// on standard output with exit 0, and usage errors on standard error with exit 2.
+// on standard output with exit 0, usage errors on standard error with exit 2, and exit 1 when
+// what the program printed could not be written.
 
 #include <iostream>
 #include <optional>
@@ -19,6 +20,10 @@ struct Program {
 
 // The exit status when `argument` is `--help` or `--version` (after answering it); none otherwise.
 std::optional<int> answerStandardOption(const Program& program, std::string_view argument);
+
+// After a program's last output: 0 when everything it printed on standard output was written,
+// else 1, with a line on standard error (a full disk, a closed pipe: the output is lost).
+int outputStatus(const Program& program);
 
 // Writes the problem and the usage to standard error; returns kExitUsage.
 int usageError(const Program& program, std::string_view problem);

@@ -32,18 +32,37 @@ int usage(const std::string& problem) {
   return standin::usageError(kProgram, problem);
 }
 
-// YYYY-MM-DDTHH:MM:SS with an optional fraction and Z or ±HH:MM.
+// The number written with exactly `count` digits at `at`, nothing else (no sign, no space).
+std::optional<int> digitsAt(std::string_view text, std::size_t at, std::size_t count) {
+  if (text.size() < at + count) return std::nullopt;
+  int number = 0;
+  for (const char c : text.substr(at, count)) {
+    if (c < '0' || c > '9') return std::nullopt;
+    number = number * 10 + (c - '0');
+  }
+  return number;
+}
+
+bool isLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// YYYY-MM-DDTHH:MM:SS with an optional fraction and Z or ±HH:MM (at most 23:59), every field
+// its digits alone, and a day the month has: a date that does not exist is refused, not moved
+// to one that does.
 std::optional<platform::Date> parseIso8601(std::string_view text) {
-  int year, month, day, hour, minute, second, consumed = 0;
-  const std::string owned(text);
-  if (std::sscanf(owned.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &year, &month, &day, &hour, &minute,
-                  &second, &consumed) != 6 ||
-      consumed != 19) {
+  if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':') {
     return std::nullopt;
   }
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
-    return std::nullopt;
-  }
+  const auto year = digitsAt(text, 0, 4), month = digitsAt(text, 5, 2), day = digitsAt(text, 8, 2),
+             hour = digitsAt(text, 11, 2), minute = digitsAt(text, 14, 2),
+             second = digitsAt(text, 17, 2);
+  if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
+  static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (*month < 1 || *month > 12 || *hour > 23 || *minute > 59 || *second > 60) return std::nullopt;
+  const int days = kDaysInMonth[*month - 1] + (*month == 2 && isLeapYear(*year) ? 1 : 0);
+  if (*day < 1 || *day > days) return std::nullopt;
   std::string_view rest = text.substr(19);
   double fraction = 0;
   if (!rest.empty() && rest[0] == '.') {
@@ -56,21 +75,21 @@ std::optional<platform::Date> parseIso8601(std::string_view text) {
   long offset = 0;
   if (rest == "Z") {
   } else if (rest.size() == 6 && (rest[0] == '+' || rest[0] == '-') && rest[3] == ':') {
-    int offsetHours = 0, offsetMinutes = 0;
-    if (std::sscanf(std::string(rest).c_str() + 1, "%2d:%2d", &offsetHours, &offsetMinutes) != 2) {
+    const auto offsetHours = digitsAt(rest, 1, 2), offsetMinutes = digitsAt(rest, 4, 2);
+    if (!offsetHours || !offsetMinutes || *offsetHours > 23 || *offsetMinutes > 59) {
       return std::nullopt;
     }
-    offset = (offsetHours * 3600L + offsetMinutes * 60L) * (rest[0] == '-' ? -1 : 1);
+    offset = (*offsetHours * 3600L + *offsetMinutes * 60L) * (rest[0] == '-' ? -1 : 1);
   } else {
     return std::nullopt;
   }
   std::tm utc{};
-  utc.tm_year = year - 1900;
-  utc.tm_mon = month - 1;
-  utc.tm_mday = day;
-  utc.tm_hour = hour;
-  utc.tm_min = minute;
-  utc.tm_sec = second;
+  utc.tm_year = *year - 1900;
+  utc.tm_mon = *month - 1;
+  utc.tm_mday = *day;
+  utc.tm_hour = *hour;
+  utc.tm_min = *minute;
+  utc.tm_sec = *second;
   const std::time_t seconds = timegm(&utc);
   return platform::Date(platform::Seconds(static_cast<double>(seconds - offset) + fraction));
 }
@@ -123,7 +142,7 @@ int main(int argc, char** argv) {
     } else {
       return fail("the value of " + key + " is of a kind this tool does not show");
     }
-    return 0;
+    return standin::outputStatus(kProgram);
   }
   if (command == "write") {
     const std::string_view type = argv[4];
@@ -145,7 +164,10 @@ int main(int argc, char** argv) {
     } else {
       return usage("unknown type " + std::string(type));
     }
-    return defaults.set(value, key) ? 0 : fail("could not write " + defaults.path().string());
+    // Refused too: a key or string that is not UTF-8, a domain that would pass 1 MiB.
+    return defaults.set(value, key)
+               ? 0
+               : fail("could not save the value in " + defaults.path().string());
   }
   if (!defaults.objectForKey(key)) {
     return fail("the key " + key + " does not exist in the domain " + domain);

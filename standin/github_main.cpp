@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -32,7 +33,9 @@ int usage(const std::string& problem) {
   return tidingsbell::standin::usageError(kProgram, problem);
 }
 
+// Digits alone: strtol would also take leading spaces and a sign.
 bool parseNumber(const char* text, int low, int high, int& out) {
+  if (*text < '0' || *text > '9') return false;
   char* end = nullptr;
   errno = 0;
   const long value = std::strtol(text, &end, 10);
@@ -108,13 +111,16 @@ int main(int argc, char** argv) {
     return usage("--status and --body go together");
   }
   if (bodyFile) {
-    std::ifstream in(*bodyFile, std::ios::binary);
-    if (!in) {
+    // A folder opens as a stream too, and reads as nothing: the answer would be empty.
+    std::error_code error;
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(*bodyFile, error)) in.open(*bodyFile, std::ios::binary);
+    std::stringstream text;
+    if (in.is_open()) text << in.rdbuf();
+    if (!in.is_open() || in.bad()) {
       std::fprintf(stderr, "tidingsbell-github: cannot read %s\n", bodyFile->c_str());
       return 1;
     }
-    std::stringstream text;
-    text << in.rdbuf();
     options.body = text.str();
   }
 

@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     if (status != platform::errSecSuccess) return fail(statusText(status));
     const auto* data = std::get_if<platform::Bytes>(&result);
     std::printf("%s\n", data != nullptr ? standin::toHex(*data).c_str() : "");
-    return 0;
+    return standin::outputStatus(kProgram);
   }
   if (command == "delete") {
     const auto status = keychain.deleteItem(query);

@@ -29,5 +29,5 @@ int main(int argc, char** argv) {
   }
   forEachInputLine([&app](const std::string& line) { return app.execute(line); });
   app.terminate();
-  return 0;
+  return outputStatus(kProgram);
 }

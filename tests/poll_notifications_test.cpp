@@ -1,9 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <system_error>
 #include <thread>
 
 #include "extension/PollNotifications.hpp"
@@ -250,22 +255,72 @@ TEST_F(LoopbackExchange, EachWayTheExchangeFailsGivesItsTransportError) {
 }
 
 // The authorities are read once for all sessions, but an extra file that could not be read is
-// looked for again by the next poll rather than failing every poll until the process ends.
-TEST_F(LoopbackExchange, AuthoritiesAreReadOnceButAMissingFileIsLookedForAgain) {
+// looked for again by the next poll rather than failing every poll until the process ends. A
+// FIFO in its place (or any file that is not a regular one) fails the poll at once: reading it
+// would wait for a writer, with every later poll queued behind it.
+TEST_F(LoopbackExchange, AuthoritiesAreReadOnceButAnUnreadableFileIsLookedForAgain) {
   const int port = startServer({.count = 3});
   const auto late = folder_->path() / "late-ca.pem";
+  ASSERT_EQ(::mkfifo(late.c_str(), 0600), 0);
   auto options = sessionOptions(port, /*trusted=*/false);
   options.extraCaFile = late.string();
   standin::CurlSessionFactory sessions(options);
-  EXPECT_EQ(poll(sessions), "");
+  auto first = std::async(std::launch::async, [&] { return poll(sessions); });
+  if (first.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ADD_FAILURE() << "the poll waits for a writer to the FIFO";
+    ::close(::open(late.c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
+  }
+  EXPECT_EQ(first.get(), "");
   EXPECT_EQ(
       out.text(),
       "Error Domain=NSURLErrorDomain Code=-1202 \"The certificate for this server is invalid.\"\n");
+  std::filesystem::remove(late);
   std::filesystem::copy_file(certificates_.caCertificate, late);
   EXPECT_EQ(poll(sessions), "3");
   std::filesystem::remove(late);
   EXPECT_EQ(poll(sessions), "3");  // kept from the first reading
   EXPECT_EQ(server->requests().size(), 2u);
+}
+
+// One request through a stand-in session: its completion's error line, or "status N".
+std::future<std::string> request(standin::CurlSessionFactory& sessions, const std::string& url) {
+  auto outcome = std::make_shared<std::promise<std::string>>();
+  auto session = sessions.sessionWithConfiguration(sessions.defaultSessionConfiguration());
+  session
+      ->dataTask({.url = {url}, .headerFields = {{"Authorization", "Bearer t"}}},
+                 [outcome](auto, std::optional<platform::UrlResponse> response,
+                           std::optional<platform::UrlError> error) {
+                   outcome->set_value(error ? error->description
+                                            : "status " + std::to_string(response->statusCode));
+                 })
+      ->resume();
+  session->finishTasksAndInvalidate();
+  return outcome->get_future();
+}
+
+// A callback thread that cannot start (a process limit) costs no more than its poll: the work
+// waits for a running thread or, with none, the task ends with the unknown error and the
+// session counts as ended, so that the process can quit.
+TEST(StandinSession, AThreadThatCannotStartWaitsForARunningOneOrFailsThePoll) {
+  for (const int startable : {1, 0}) {
+    SCOPED_TRACE(startable);
+    std::atomic<int> left{startable};
+    std::optional<standin::CurlSessionFactory> sessions(
+        std::in_place,
+        standin::CurlSessionOptions{.startThread = [&left](std::function<void()> body) {
+          if (left-- <= 0) throw std::system_error(EAGAIN, std::generic_category());
+          return std::thread(std::move(body));
+        }});
+    std::shared_ptr<platform::UrlSession> holder;  // keeps the one thread busy until it ends
+    if (startable != 0) holder = sessions->sessionWithConfiguration({});
+    auto outcome = request(*sessions, "http://127.0.0.1:1/");
+    if (holder) holder->finishTasksAndInvalidate();
+    EXPECT_EQ(outcome.get(),
+              startable != 0
+                  ? "Error Domain=NSURLErrorDomain Code=-1004 \"Could not connect to the server.\""
+                  : "Error Domain=NSURLErrorDomain Code=-1 \"An unknown error occurred.\"");
+    sessions.reset();  // as `quit` does: returns once every session has ended
+  }
 }
 
 std::string compressed(const std::string& text) {

@@ -9,11 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 extern char** environ;
@@ -55,6 +58,10 @@ class ChildProcess {
     stdin_ = pipes[0][1];
     stdout_ = pipes[1][0];
     stderr_ = pipes[2][0];
+    // A write to a child that stopped reading returns at once; one that exited fails (EPIPE)
+    // instead of ending the test program.
+    ::fcntl(stdin_, F_SETFL, O_NONBLOCK);
+    ::signal(SIGPIPE, SIG_IGN);
   }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -70,10 +77,9 @@ class ChildProcess {
 
   [[nodiscard]] pid_t pid() const { return pid_; }
 
-  void send(const std::string& line) {
-    const std::string text = line + "\n";
-    (void)!::write(stdin_, text.data(), text.size());
-  }
+  // Keeps standard output and error read while the line goes in, so that neither the child nor
+  // the test waits on a full pipe.
+  void send(const std::string& line) { (void)pump(line + "\n", false); }
   void closeInput() {
     ::close(stdin_);
     stdin_ = -1;
@@ -113,23 +119,51 @@ class ChildProcess {
     }
     return *exitStatus_;
   }
-  // What is left on standard output or error after the exit.
-  std::string remainingOutput() { return std::exchange(outBuffer_, {}) + drain(stdout_); }
-  std::string remainingErrors() { return drain(stderr_); }
+  // What is left on standard output or error, read until the child closes them (30 s at most).
+  std::string remainingOutput() {
+    (void)pump({}, true);
+    return std::exchange(outBuffer_, {});
+  }
+  std::string remainingErrors() {
+    (void)pump({}, true);
+    return std::exchange(errBuffer_, {});
+  }
 
  private:
-  static std::string drain(int fd) {
-    std::string text;
-    char chunk[4096];
-    for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) {
-      text.append(chunk, static_cast<std::size_t>(n));
+  // Writes `input` while reading standard output and error as they come; with `toEnd`, goes on
+  // until both have ended. False when 30 s passed first.
+  bool pump(std::string_view input, bool toEnd) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+      if (input.empty() && (!toEnd || (outEnded_ && errEnded_))) return true;
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd fds[3] = {{input.empty() ? -1 : stdin_, POLLOUT, 0},
+                       {outEnded_ ? -1 : stdout_, POLLIN, 0},
+                       {errEnded_ ? -1 : stderr_, POLLIN, 0}};
+      if (::poll(fds, 3, static_cast<int>(left.count())) <= 0) continue;
+      if (fds[0].revents != 0) {
+        const ssize_t n = ::write(stdin_, input.data(), input.size());
+        if (n >= 0) input.remove_prefix(static_cast<std::size_t>(n));
+        if (n < 0 && errno != EAGAIN && errno != EINTR) input = {};  // the child is gone
+      }
+      readSome(fds[1], outBuffer_, outEnded_);
+      readSome(fds[2], errBuffer_, errEnded_);
     }
-    return text;
+  }
+  static void readSome(const pollfd& p, std::string& into, bool& ended) {
+    if (p.fd < 0 || p.revents == 0) return;
+    char chunk[65536];
+    const ssize_t n = ::read(p.fd, chunk, sizeof chunk);
+    if (n > 0) into.append(chunk, static_cast<std::size_t>(n));
+    if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) ended = true;
   }
 
   pid_t pid_ = -1;
   int stdin_ = -1, stdout_ = -1, stderr_ = -1;
-  std::string outBuffer_;
+  std::string outBuffer_, errBuffer_;
+  bool outEnded_ = false, errEnded_ = false;
   std::optional<int> exitStatus_;
 };
 
@@ -146,9 +180,9 @@ inline Finished runToEnd(const std::vector<std::string>& argv,
   for (const auto& line : lines) child.send(line);
   child.closeInput();
   Finished finished;
-  finished.status = child.wait();
-  finished.out = child.remainingOutput();
+  finished.out = child.remainingOutput();  // read while the child runs: it may write a lot
   finished.err = child.remainingErrors();
+  finished.status = child.wait();
   return finished;
 }
 

@@ -204,11 +204,18 @@ TEST_F(FileKeychainTest, StoreFilesOfTheWrongKindNeverHangAndAreLeftAloneOrRepla
   }
 }
 
-TEST_F(FileKeychainTest, ASaveRemovesTemporariesThatKilledSavesLeftBehind) {
+// Only names a save of ours gives its temporaries are removed; a user's look-alike files stay,
+// and so do leftovers named the old way, which cannot be told from them.
+TEST_F(FileKeychainTest, ASaveRemovesOnlyTheTemporariesThatKilledSavesLeftBehind) {
   ASSERT_TRUE(store.saveToken("first"));
-  const std::vector<std::string> stale = {"keychain.json.AbC123", "keychain.json.zzzzzz"};
-  const std::vector<std::string> kept = {"keychain.json.lock", "keychain.json.Ab-123",
-                                         "keychain.json.AbC1234", "other.json.AbC123",
+  const std::vector<std::string> stale = {"keychain.json.tidingsbell-tmp-AbC123",
+                                          "keychain.json.tidingsbell-tmp-zzzzzz"};
+  const std::vector<std::string> kept = {"keychain.json.lock",
+                                         "keychain.json.backup",
+                                         "keychain.json.2024q1",
+                                         "keychain.json.AbC123",
+                                         "other.json.tidingsbell-tmp-AbC123",
+                                         "keychain.json.tidingsbell-tmp-AbC1234",
                                          "keychain.json.corrupt-20261207T000000.000Z"};
   for (const auto& name : stale) std::ofstream(file.parent_path() / name) << "ghp_secret";
   for (const auto& name : kept) std::ofstream(file.parent_path() / name) << "x";
@@ -245,6 +252,23 @@ TEST_F(FileKeychainTest, TwoProcessesSavingAndReadingNeverSeeATornFile) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(store.readToken(), "token-" + std::to_string(kRounds - 1));
   EXPECT_EQ(store.readMuteFlag(), (kRounds - 1) % 2 == 0);
+}
+
+// A change the file could never hold is refused and forgotten: it neither shows in memory nor
+// goes out with, and fails, a later change; one the disk could merely not take is kept.
+TEST(FileUserDefaultsTest, AChangeThatCanNeverBeSavedIsNotKeptInMemory) {
+  const testing::TempFolder folder;
+  std::ofstream(folder.path() / "not-a-folder") << "x";
+  for (const bool writable : {true, false}) {
+    SCOPED_TRACE(writable);
+    standin::FileUserDefaults defaults(folder.path() / (writable ? "" : "not-a-folder") /
+                                       "domain.json");
+    EXPECT_FALSE(defaults.set(std::string("\xC3"), "s"));
+    EXPECT_FALSE(defaults.set(std::int64_t{1}, "\xFF"));
+    EXPECT_EQ(defaults.objectForKey("s"), std::nullopt);
+    EXPECT_EQ(defaults.set(std::int64_t{5}, "n"), writable);
+    EXPECT_EQ(defaults.objectForKey("n"), platform::PropertyListValue(std::int64_t{5}));
+  }
 }
 
 }  // namespace

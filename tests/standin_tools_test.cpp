@@ -14,6 +14,16 @@ using testing::programPath;
 using ToolRun = testing::Finished;
 using testing::runToEnd;
 
+const std::vector<std::string> kPrograms = {"tidingsbell-safari", "tidingsbell-settings",
+                                            "tidingsbell-github", "tidingsbell-keychain",
+                                            "tidingsbell-defaults"};
+const std::string kDomain = "com.marblequail.Tidingsbell.Extension";
+
+std::string contents(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 class ToolTest : public ::testing::Test {
  protected:
   testing::TempFolder home;
@@ -64,10 +74,7 @@ TEST_F(ToolTest, DefaultsToolReadsWritesAndDeletesTypedValues) {
 // Each program as a command-line tool: help and version on standard output, and every usage
 // error (not a failure of the work itself) as exit 2 with the usage on standard error.
 TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
-  const std::vector<std::string> programs = {"tidingsbell-safari", "tidingsbell-settings",
-                                             "tidingsbell-github", "tidingsbell-keychain",
-                                             "tidingsbell-defaults"};
-  for (const auto& name : programs) {
+  for (const auto& name : kPrograms) {
     SCOPED_TRACE(name);
     const ToolRun help = run(name, {"--help"});
     EXPECT_EQ(help.status, 0);
@@ -82,6 +89,7 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
       {"tidingsbell-safari", "--verbose"},
       {"tidingsbell-github", "--certs"},
       {"tidingsbell-github", "--certs", "dir", "--frobnicate"},
+      {"tidingsbell-github", "--certs", "dir", "--port", " 1"},
       {"tidingsbell-keychain"},
       {"tidingsbell-keychain", "frobnicate"},
       {"tidingsbell-keychain", "find", "-s", "svc"},
@@ -91,15 +99,91 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
       {"tidingsbell-defaults", "read", domain},
       {"tidingsbell-defaults", "write", domain, "n", "-int", "5x"},
       {"tidingsbell-defaults", "write", domain, "d", "-date", "yesterday"},
+      {"tidingsbell-defaults", "write", domain, "d", "-date", "2024-02-31T00:00:00Z"},
+      {"tidingsbell-defaults", "write", domain, "d", "-date", "2024-01-01T 1:00:00Z"},
+      {"tidingsbell-defaults", "write", domain, "d", "-date", "-001-01-01T00:00:00Z"},
+      {"tidingsbell-defaults", "write", domain, "d", "-date", "2024-01-01T00:00:00+99:99"},
+      {"tidingsbell-defaults", "write", domain, "d", "-date", "2024-01-01T00:00:00+-1:00"},
       {"tidingsbell-defaults", "write", domain, "d", "-float", "1"},
       {"tidingsbell-defaults", "read", "../escape", "k"}};
   for (auto args : usageErrors) {
-    SCOPED_TRACE(args.size() > 1 ? args[0] + " " + args[1] : args[0]);
+    SCOPED_TRACE(args.size() > 1 ? args[0] + " " + args[1] + " " + args.back() : args[0]);
     args[0] = programPath(args[0]);
     const ToolRun run = runToEnd(args, env);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("usage: "), std::string::npos) << run.err;
+  }
+}
+
+// Failures of the work itself exit 1: output that could not be written, a body that is a folder.
+TEST_F(ToolTest, OutputThatCannotBeWrittenAndAFolderAsTheBodyExitOne) {
+  ASSERT_EQ(keychain({"add", "-s", "svc", "-a", "acct", "-w", "v"}).status, 0);
+  ASSERT_EQ(defaults({"write", kDomain, "k", "-int", "1"}).status, 0);
+  std::vector<std::vector<std::string>> toFullDisk = {
+      {"tidingsbell-keychain", "find", "-s", "svc", "-a", "acct"},
+      {"tidingsbell-defaults", "read", kDomain, "k"}};
+  for (const auto& name : kPrograms) {
+    toFullDisk.push_back({name, "--help"});
+    toFullDisk.push_back({name, "--version"});
+  }
+  for (auto args : toFullDisk) {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    args[0] = programPath(args[0]);
+    args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$@\" >/dev/full", "sh"});
+    const ToolRun run = runToEnd(args, env);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot write standard output"), std::string::npos) << run.err;
+  }
+  const ToolRun folderBody =
+      run("tidingsbell-github", {"--certs", (home.path() / "certs").string(), "--status", "200",
+                                 "--body", home.path().string()});
+  EXPECT_EQ(folderBody.status, 1);
+  EXPECT_EQ(folderBody.out, "");
+}
+
+// What the stores' own readers would refuse is refused before anything is written: a name or
+// string that is not UTF-8, a store that would pass 1 MiB, a 600 kB token typed into the
+// settings window. Written, it would read back as corrupt and cost every item of the file.
+TEST_F(ToolTest, ChangesTheReadersWouldRefuseLeaveBothStoresAsTheyWere) {
+  for (int i = 0; i < 5; ++i) {  // about 1,000,000 bytes of a keychain file, in hexadecimal
+    ASSERT_EQ(
+        keychain({"add", "-s", "filler", "-a", std::to_string(i), "-w", std::string(100'000, 'f')})
+            .status,
+        0);
+  }
+  const std::string service = "com.marblequail.Tidingsbell";
+  ASSERT_EQ(keychain({"add", "-s", service, "-a", "mute_switch", "-x", "01"}).status, 0);
+  // Last, where a save that fails puts it back.
+  ASSERT_EQ(keychain({"add", "-s", service, "-a", "personal_access_token", "-w", "good"}).status,
+            0);
+  const auto keychainFile = home.path() / "tidingsbell" / "keychain.json";
+  const auto defaultsFile = home.path() / "tidingsbell" / "defaults" / (kDomain + ".json");
+  std::filesystem::create_directories(defaultsFile.parent_path());
+  std::ofstream(defaultsFile) << "{\"f\":{\"string\":\"" << std::string(1'000'000, 'f') << "\"}}";
+  const std::string keychainBefore = contents(keychainFile);
+  const std::string defaultsBefore = contents(defaultsFile);
+  struct Change {
+    std::vector<std::string> args;
+    std::vector<std::string> lines;
+    int status;
+  };
+  const std::vector<Change> changes = {
+      {{"tidingsbell-keychain", "add", "-s", "other", "-a", "\xFF", "-w", "x"}, {}, 1},
+      {{"tidingsbell-keychain", "add", "-s", "o", "-a", "a", "-w", std::string(30'000, 'x')},
+       {},
+       1},
+      {{"tidingsbell-defaults", "write", kDomain, "s", "-string", "\xC3"}, {}, 1},
+      {{"tidingsbell-defaults", "write", kDomain, "\xFF", "-int", "1"}, {}, 1},
+      {{"tidingsbell-defaults", "write", kDomain, "s", "-string", std::string(60'000, 's')}, {}, 1},
+      {{"tidingsbell-settings"}, {"type " + std::string(600'000, 't'), "submit", "quit"}, 0}};
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    SCOPED_TRACE("change " + std::to_string(i));
+    auto args = changes[i].args;
+    args[0] = programPath(args[0]);
+    EXPECT_EQ(runToEnd(args, env, changes[i].lines).status, changes[i].status);
+    EXPECT_TRUE(contents(keychainFile) == keychainBefore);
+    EXPECT_TRUE(contents(defaultsFile) == defaultsBefore);
   }
 }
 

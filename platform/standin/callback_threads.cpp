@@ -1,5 +1,7 @@
 #include "platform/standin/callback_threads.hpp"
 
+#include <system_error>
+
 namespace tidingsbell::standin {
 namespace {
 
@@ -12,18 +14,34 @@ CallbackThreads::~CallbackThreads() {
   stop();
 }
 
-void CallbackThreads::run(std::function<void()> work) {
+std::thread CallbackThreads::startThread(std::function<void()> body) {
+  return std::thread(std::move(body));
+}
+
+bool CallbackThreads::run(std::function<void()> work) {
   reap();
-  const std::lock_guard lock(mutex_);
-  pending_.push_back(std::move(work));
-  if (pending_.size() <= waiting_) {
-    wake_.notify_one();
-    return;
+  std::function<void()> unrun;  // released after the lock, with whatever it holds
+  {
+    const std::lock_guard lock(mutex_);
+    pending_.push_back(std::move(work));
+    if (pending_.size() <= waiting_) {
+      wake_.notify_one();
+      return true;
+    }
+    try {
+      // Recorded under the lock the thread must take to leave, so it is always found.
+      std::thread thread = start_([this] { serve(); });
+      const auto id = thread.get_id();
+      threads_.emplace(id, std::move(thread));
+      return true;
+    } catch (const std::system_error&) {
+      // A running thread takes the work once it is free; those that left serve nothing.
+      if (threads_.size() > left_.size()) return true;
+      unrun = std::move(pending_.back());
+      pending_.pop_back();
+    }
   }
-  // Recorded under the lock the thread must take to leave, so it is always found.
-  std::thread thread([this] { serve(); });
-  const auto id = thread.get_id();
-  threads_.emplace(id, std::move(thread));
+  return false;
 }
 
 void CallbackThreads::serve() {

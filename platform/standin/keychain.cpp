@@ -126,11 +126,12 @@ platform::OSStatus FileKeychain::add(const platform::KeychainQuery& attributes) 
   const bool written =
       file_.update([&](const StoredFile::Contents& current) -> std::optional<std::string> {
         std::vector<Item> items;
+        bool corrupt = false;
         if (current.state == StoredFile::State::Read) {
           if (auto parsed = parseItems(current.text)) {
             items = std::move(*parsed);
           } else {
-            file_.moveAsideCorrupt();  // kept for inspection; this save starts a fresh file
+            corrupt = true;  // kept for inspection; this save starts a fresh file
           }
         }
         const bool exists = std::any_of(items.begin(), items.end(),
@@ -143,10 +144,14 @@ platform::OSStatus FileKeychain::add(const platform::KeychainQuery& attributes) 
                          attributes.valueData.value_or(platform::Bytes{})});
         std::string text = serialize(items);
         room_ = std::max(room_, current.text.size());
-        if (diskFull_ && text.size() > room_) {
+        // A name that is not UTF-8, or a file over the size limit, would read back as corrupt:
+        // every item lost at the next read, the file moved aside at the next save.
+        if ((diskFull_ && text.size() > room_) || text.size() > StoredFile::kMaximumBytes ||
+            !parseItems(text)) {
           status = platform::errSecIO;
           return std::nullopt;
         }
+        if (corrupt) file_.moveAsideCorrupt();
         return text;
       });
   return written ? status : platform::errSecIO;

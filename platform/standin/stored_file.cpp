@@ -10,8 +10,10 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -55,14 +57,14 @@ bool writeAll(int fd, const std::string& text) {
   return true;
 }
 
-// Larger than any store of ours could grow: such a file is not one, whatever it holds.
-constexpr off_t kMaximumStoreBytes = 1024 * 1024;
-
 // A save killed between making its temporary file and renaming it leaves the temporary behind,
-// with what it was writing (a token, perhaps). Only a save that holds the lock makes one, so
-// under the lock every file named as a temporary of ours is such a leftover.
+// with what it was writing (a token, perhaps). The temporaries carry a name of their own, so
+// that only they are removed: a user's "keychain.json.backup" is not ours to delete. Only a
+// save that holds the lock makes one, so under the lock every file so named is such a leftover.
+constexpr std::string_view kTemporaryInfix = ".tidingsbell-tmp-";
+
 void removeStaleTemporaries(const std::filesystem::path& path) {
-  const std::string prefix = path.filename().string() + ".";
+  const std::string prefix = path.filename().string() + std::string(kTemporaryInfix);
   const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
   DIR* folder = ::opendir(parent.c_str());
   if (folder == nullptr) return;
@@ -81,43 +83,61 @@ void removeStaleTemporaries(const std::filesystem::path& path) {
 
 }  // namespace
 
-StoredFile::StoredFile(std::filesystem::path path, Durability durability)
-    : path_(std::move(path)), lockPath_(path_.string() + ".lock"), durability_(durability) {}
-
-StoredFile::Contents StoredFile::read() const {
-  Contents contents;
+SmallFile readSmallFile(const std::filesystem::path& path, std::size_t limit) {
+  SmallFile file;
   // Without blocking: a FIFO in the file's place would otherwise hang every reader, and every
   // writer behind the reader that holds the lock.
-  FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
-    contents.state = errno == ENOENT ? State::Missing : State::Unreadable;
-    return contents;
+    file.state = errno == ENOENT ? SmallFile::State::Missing : SmallFile::State::Unreadable;
+    return file;
   }
-  // Only a regular file can be ours; a folder, a FIFO or a device (/dev/zero never ends) is
-  // unreadable. One too large to be ours reads as an empty text, which no store accepts: it is
-  // treated as corrupt.
+  // Only a regular file can be ours; a folder, a FIFO or a device (/dev/zero never ends) is not.
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    contents.state = State::Unreadable;
-    return contents;
+    file.state = SmallFile::State::Unreadable;
+    return file;
   }
-  contents.state = State::Read;
-  if (info.st_size > kMaximumStoreBytes) return contents;
+  file.state = SmallFile::State::TooLarge;
+  if (static_cast<std::uintmax_t>(info.st_size) > limit) return file;
   char buffer[8192];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
+      file.state = SmallFile::State::Unreadable;
+      file.text.clear();
+      return file;
+    }
+    file.text.append(buffer, static_cast<std::size_t>(n));
+    if (file.text.size() > limit) {
+      file.text.clear();  // it grew while being read
+      return file;
+    }
+  }
+  file.state = SmallFile::State::Read;
+  return file;
+}
+
+StoredFile::StoredFile(std::filesystem::path path, Durability durability)
+    : path_(std::move(path)), lockPath_(path_.string() + ".lock"), durability_(durability) {}
+
+StoredFile::Contents StoredFile::read() const {
+  SmallFile file = readSmallFile(path_, kMaximumBytes);
+  Contents contents;
+  contents.text = std::move(file.text);
+  switch (file.state) {
+    case SmallFile::State::Missing:
+      contents.state = State::Missing;
+      break;
+    case SmallFile::State::Unreadable:
       contents.state = State::Unreadable;
-      contents.text.clear();
-      return contents;
-    }
-    contents.text.append(buffer, static_cast<std::size_t>(n));
-    if (contents.text.size() > static_cast<std::size_t>(kMaximumStoreBytes)) {
-      contents.text.clear();  // it grew while being read
-      return contents;
-    }
+      break;
+    case SmallFile::State::Read:
+    case SmallFile::State::TooLarge:  // an empty text, which no store accepts: corrupt
+      contents.state = State::Read;
+      break;
   }
   return contents;
 }
@@ -133,13 +153,14 @@ bool StoredFile::update(const Change& change) const {
   if (current.state == State::Unreadable) return false;  // left untouched
   const std::optional<std::string> next = change(current);
   if (!next) return true;
+  if (next->size() > kMaximumBytes) return false;  // it would read back as corrupt
   removeStaleTemporaries(path_);
   return writeAtomically(*next);
   // The lock is released when its descriptor closes.
 }
 
 bool StoredFile::writeAtomically(const std::string& text) const {
-  std::string temporary = path_.string() + ".XXXXXX";
+  std::string temporary = path_.string() + std::string(kTemporaryInfix) + "XXXXXX";
   FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
   if (fd.get() < 0) return false;
   const bool flush = durability_ == Durability::Flushed;

@@ -11,6 +11,15 @@
 
 namespace tidingsbell::standin {
 
+// A small file read without ever blocking: anything but a regular file (a FIFO, a device, a
+// folder) is Unreadable, and one larger than `limit` bytes is TooLarge, its text left empty.
+struct SmallFile {
+  enum class State { Missing, Read, Unreadable, TooLarge };
+  State state = State::Missing;
+  std::string text;
+};
+SmallFile readSmallFile(const std::filesystem::path& path, std::size_t limit);
+
 class StoredFile {
  public:
   enum class State { Missing, Read, Unreadable };
@@ -24,6 +33,10 @@ class StoredFile {
   // (the file keeps its earlier contents, never a torn one).
   enum class Durability { Flushed, Unflushed };
 
+  // Larger than any store of ours could grow: a file this large is not one, whatever it holds,
+  // so no change may write one.
+  static constexpr std::size_t kMaximumBytes = 1024 * 1024;
+
   // The file's folder is created (mode 0700) when the first change is written.
   explicit StoredFile(std::filesystem::path path, Durability durability = Durability::Flushed);
 
@@ -33,7 +46,9 @@ class StoredFile {
   [[nodiscard]] Contents read() const;
 
   // Under the lock: reads the current contents and asks `change` for the new text; nullopt keeps
-  // the file as it is. Returns false when the lock, the folder or the write failed.
+  // the file as it is. Returns false when the lock, the folder or the write failed, or when the
+  // new text is over kMaximumBytes (nothing is written then). The caller refuses, before it
+  // returns a text, whatever its own reader would refuse.
   using Change = std::function<std::optional<std::string>(const Contents& current)>;
   bool update(const Change& change) const;
 

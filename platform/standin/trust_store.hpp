@@ -24,9 +24,11 @@ class TrustStore {
 
  private:
   static CURLcode install(CURL* curl, void* sslContext, void* self);
-  // The store, read on first use; nullptr while the extra file cannot be read, so that a fixed
-  // file is picked up by the next transfer.
+  // The store, read on first use; nullptr while the extra file cannot be read (missing, not a
+  // regular file, over 8 MiB, no certificate in it), so that a fixed file is picked up by the
+  // next transfer.
   x509_store_st* acquire();
+  [[nodiscard]] x509_store_st* build() const;
 
   std::string extraCaFile_;
   std::mutex mutex_;

@@ -22,6 +22,8 @@
 namespace tidingsbell::standin {
 
 struct CurlSessionFactory::Shared {
+  explicit Shared(CallbackThreads::StartThread startThread) : threads(std::move(startThread)) {}
+
   CurlSessionOptions options;
   std::unique_ptr<TrustStore> trust;  // read once, for every session's transfers
   CurlHandles handles;                // reused, each as good as new
@@ -173,7 +175,15 @@ class CurlSession final : public platform::UrlSession,
       ++shared_->liveSessions;
     }
     // The callback queue keeps the session alive until it is invalidated and drained.
-    shared_->threads.run([self = shared_from_this()] { self->run(); });
+    if (shared_->threads.run([self = shared_from_this()] { self->run(); })) return;
+    // No thread serves the queue, nor ever will: each task fails as it is resumed.
+    {
+      const std::lock_guard lock(mutex_);
+      unserved_ = true;
+    }
+    const std::lock_guard lock(shared_->mutex);
+    --shared_->liveSessions;
+    shared_->changed.notify_all();
   }
 
   std::shared_ptr<platform::DataTask> dataTask(platform::UrlRequest request,
@@ -186,6 +196,15 @@ class CurlSession final : public platform::UrlSession,
   }
 
   void enqueue(platform::UrlRequest request, platform::DataTaskCompletion completion) {
+    bool unserved = false;
+    {
+      const std::lock_guard lock(mutex_);
+      unserved = unserved_;
+    }
+    if (unserved) {  // on the resuming thread, the only one there is
+      completion(std::nullopt, std::nullopt, urlError(kUnknown));
+      return;
+    }
     {
       const std::lock_guard lock(shared_->mutex);
       ++shared_->runningTasks;
@@ -291,6 +310,7 @@ class CurlSession final : public platform::UrlSession,
   std::condition_variable wake_;
   std::deque<Job> queue_;
   bool invalidated_ = false;
+  bool unserved_ = false;  // no thread could be started for the callback queue
 };
 
 class CurlTask final : public platform::DataTask {
@@ -344,7 +364,8 @@ CurlSessionOptions CurlSessionOptions::fromEnvironment() {
 }
 
 CurlSessionFactory::CurlSessionFactory(CurlSessionOptions options)
-    : shared_(std::make_shared<Shared>()) {
+    : shared_(std::make_shared<Shared>(options.startThread ? options.startThread
+                                                           : CallbackThreads::startThread)) {
   globalInit();
   if (options.userAgent.empty()) options.userAgent = defaultUserAgent();
   shared_->trust = std::make_unique<TrustStore>(options.extraCaFile);

@@ -6,10 +6,12 @@
 // until the factory (the stand-in's process) ends, as it would on the platform.
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/url_session.hpp"
@@ -22,6 +24,8 @@ struct CurlSessionOptions {
   std::string extraCaFile;                 // trusted in addition to the system's authorities
   std::optional<double> timeoutOverride;   // seconds; lets tests shorten the request's time-outs
   std::optional<double> lifetimeOverride;  // seconds; lets tests shorten a task's whole life
+  // Starts the callback queues' threads (std::thread when empty); lets tests make it fail.
+  std::function<std::thread(std::function<void()>)> startThread;
 
   // TIDINGSBELL_STANDIN_CONNECT_TO and TIDINGSBELL_STANDIN_CA_FILE; the default User-Agent.
   static CurlSessionOptions fromEnvironment();

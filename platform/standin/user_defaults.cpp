@@ -102,21 +102,32 @@ std::optional<platform::PropertyListValue> FileUserDefaults::objectForKey(std::s
   return found->second;
 }
 
+// The reader's own test: a text it would refuse (a key or string that is not UTF-8, a file over
+// the size limit) is never written, for it would cost every key of the domain.
+bool FileUserDefaults::readable(const std::string& text) {
+  return text.size() <= StoredFile::kMaximumBytes && parse(text).has_value();
+}
+
 bool FileUserDefaults::change(std::string_view key,
                               const std::optional<platform::PropertyListValue>& value) {
+  // A change that can never be saved is refused outright, and not kept in memory: it would go
+  // out with, and fail, every later change.
+  if (value && !readable(serialize(Values{{std::string(key), *value}}))) return false;
   const std::lock_guard lock(mutex_);
   cached_ = false;
   // What this process could not save before goes out with this change.
   auto pending = unsaved_;
   pending[std::string(key)] = value;
+  bool refused = false;
   const bool saved =
       file_.update([&](const StoredFile::Contents& current) -> std::optional<std::string> {
         Values values;
+        bool corrupt = false;
         if (current.state == StoredFile::State::Read) {
           if (auto parsed = parse(current.text)) {
             values = std::move(*parsed);
           } else {
-            file_.moveAsideCorrupt();
+            corrupt = true;
           }
         }
         for (const auto& [name, kept] : pending) {
@@ -126,8 +137,15 @@ bool FileUserDefaults::change(std::string_view key,
             values.erase(name);
           }
         }
-        return serialize(values);
+        std::string text = serialize(values);
+        if (!readable(text)) {  // the domain as a whole would pass the size limit
+          refused = true;
+          return std::nullopt;
+        }
+        if (corrupt) file_.moveAsideCorrupt();
+        return text;
       });
+  if (refused) return false;  // what was pending before stays pending; this change is dropped
   if (saved) {
     unsaved_.clear();
   } else {

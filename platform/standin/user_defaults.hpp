@@ -3,7 +3,8 @@
 // call, so the parsed file is kept and read again only when its inode, size or modification
 // time changed: one stat() per read. A change that cannot be written (a full disk, a folder that
 // cannot be made) is kept in memory for the life of the process, as the platform's defaults keep
-// it, and goes out with the next change that can be written.
+// it, and goes out with the next change that can be written. A change the file could never hold
+// (a key or string that is not UTF-8, a domain over the size limit) is refused and not kept.
 
 #include <sys/stat.h>
 
@@ -30,7 +31,8 @@ class FileUserDefaults final : public platform::UserDefaults {
   std::optional<platform::PropertyListValue> objectForKey(std::string_view key) override;
   void setObject(platform::Date value, std::string_view key) override;
   // For the defaults tool: false when the change could not be written. A date that is not a
-  // finite number is refused: it has no form in the file.
+  // finite number, a key or string that is not UTF-8, or a domain that would pass the size limit
+  // is refused: it has no form in the file.
   bool set(const platform::PropertyListValue& value, std::string_view key);
   bool remove(std::string_view key);
 
@@ -42,6 +44,7 @@ class FileUserDefaults final : public platform::UserDefaults {
   static std::string serialize(const Values& values);
 
  private:
+  static bool readable(const std::string& text);
   // Sets the key, or removes it for nullopt.
   bool change(std::string_view key, const std::optional<platform::PropertyListValue>& value);
 
