@@ -17,7 +17,9 @@ class EndToEnd : public ::testing::Test {
  protected:
   testing::TempFolder folder;
   std::unique_ptr<ChildProcess> github;
-  Env env{{"XDG_DATA_HOME", (folder.path() / "data").string()}};
+  // The file keychain: a desktop session's keyring is never touched.
+  Env env{{"XDG_DATA_HOME", (folder.path() / "data").string()},
+          {"TIDINGSBELL_STANDIN_KEYCHAIN", "file"}};
   std::filesystem::path requestLog = folder.path() / "requests.jsonl";
 
   void startGithub(const std::string& token, int count) {
@@ -149,6 +151,20 @@ TEST_F(EndToEnd, ASaveThatCannotBeWrittenKeepsTheTokenThatWorked) {
   run("tidingsbell-settings", {"type ghp_a much longer token", "submit"},
       {{"TIDINGSBELL_STANDIN_KEYCHAIN_ADD_FAILS", "1"}});
   EXPECT_EQ(findToken(), "6768705f6f6c64\n");  // "ghp_old"
+}
+
+// No session bus to ask: the file keychain, which the settings window names once on standard
+// error, and the keychain tool's help names too.
+TEST_F(EndToEnd, WithoutASessionBusTheFileKeychainIsUsedAndTheWindowSaysWhere) {
+  env["TIDINGSBELL_STANDIN_KEYCHAIN"] = "";
+  env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (folder.path() / "no-bus").string();
+  run("tidingsbell-settings", {"type ghp_filed", "submit", "show"});
+  const auto file = folder.path() / "data" / "tidingsbell" / "keychain.json";
+  EXPECT_EQ(lastErrors, "tidingsbell-settings: the settings are kept in the file " + file.string() +
+                            " (not encrypted): no Secret Service answers on the session bus\n");
+  EXPECT_EQ(findToken(), "6768705f66696c6564\n");  // "ghp_filed"
+  const auto help = testing::runToEnd({programPath("tidingsbell-keychain"), "--help"}, env);
+  EXPECT_NE(help.out.find("the file " + file.string()), std::string::npos) << help.out;
 }
 
 TEST_F(EndToEnd, AdvanceRefusesWhatNoDateCanHoldAndChangesNothing) {
