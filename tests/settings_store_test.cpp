@@ -129,6 +129,12 @@ TEST_F(SettingsStoreTest, MuteFlagLooksAtTheFirstByteOnly) {
 // Service. The Secret Service runs only in the throwaway keyring that scripts/with-keyring starts
 // (ctest runs it so), never in the keyring of whoever runs the tests.
 enum class KeychainKind { File, SecretService };
+const char* nameOf(KeychainKind kind) {
+  return kind == KeychainKind::File ? "File" : "SecretService";
+}
+void PrintTo(KeychainKind kind, std::ostream* out) {
+  *out << nameOf(kind);
+}
 
 class KeychainSeamTest : public ::testing::TestWithParam<KeychainKind> {
  protected:
@@ -154,9 +160,7 @@ class KeychainSeamTest : public ::testing::TestWithParam<KeychainKind> {
 
 INSTANTIATE_TEST_SUITE_P(Keychains, KeychainSeamTest,
                          ::testing::Values(KeychainKind::File, KeychainKind::SecretService),
-                         [](const auto& kind) {
-                           return kind.param == KeychainKind::File ? "File" : "SecretService";
-                         });
+                         [](const auto& kind) { return nameOf(kind.param); });
 
 // Statuses as the platform gives them, value data that never narrows a match, and values kept
 // byte for byte: none, a single 0x00, bytes that are not UTF-8.
