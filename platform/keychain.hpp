@@ -19,8 +19,10 @@ using OSStatus = std::int32_t;
 inline constexpr OSStatus errSecSuccess = 0;
 inline constexpr OSStatus errSecIO = -36;
 inline constexpr OSStatus errSecParam = -50;
+inline constexpr OSStatus errSecNotAvailable = -25291;
 inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecItemNotFound = -25300;
+inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
 
 enum class SecClass { GenericPassword };
 enum class SecMatchLimit { One };

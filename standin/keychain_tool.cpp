@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/standin/keychain.hpp"
+#include "platform/standin/chosen_keychain.hpp"
 #include "platform/standin/text.hpp"
 #include "standin/command_line.hpp"
 
@@ -43,7 +43,13 @@ std::string statusText(platform::OSStatus status) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return usage("missing command");
-  if (auto status = standin::answerStandardOption(kProgram, argv[1])) return *status;
+  if (auto status = standin::answerStandardOption(kProgram, argv[1])) {
+    if (std::string_view(argv[1]) == "--help") {
+      std::printf("It works on the keychain the other programs use: %s.\n",
+                  standin::chosenKeychain().description().c_str());
+    }
+    return *status;
+  }
   const std::string_view command = argv[1];
   if (command != "add" && command != "find" && command != "delete") {
     return usage("unknown command " + std::string(command));
@@ -74,7 +80,7 @@ int main(int argc, char** argv) {
   query.secClass = platform::SecClass::GenericPassword;
   query.service = *service;
   query.account = *account;
-  standin::FileKeychain keychain;
+  platform::Keychain& keychain = standin::chosenKeychain().keychain;
 
   if (command == "find") {
     query.returnData = true;

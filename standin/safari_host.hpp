@@ -12,9 +12,9 @@
 
 #include "extension/ExtensionPlatform.hpp"
 #include "platform/safari.hpp"
+#include "platform/standin/chosen_keychain.hpp"
 #include "platform/standin/clock.hpp"
 #include "platform/standin/json.hpp"
-#include "platform/standin/keychain.hpp"
 #include "platform/standin/output.hpp"
 #include "platform/standin/threads.hpp"
 #include "platform/standin/url.hpp"
@@ -66,7 +66,7 @@ class SafariHost {
   class Workspace;
 
   OffsetClock clock_;
-  FileKeychain keychain_;
+  platform::Keychain& keychain_ = chosenKeychain().keychain;
   FileUserDefaults defaults_{std::string(kExtensionDefaultsDomain)};
   CurlUrlParser urls_;
   CurlSessionFactory sessions_;

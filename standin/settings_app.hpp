@@ -7,7 +7,7 @@
 
 #include "app/AppDelegate.hpp"
 #include "app/ViewController.hpp"
-#include "platform/standin/keychain.hpp"
+#include "platform/standin/chosen_keychain.hpp"
 #include "platform/standin/output.hpp"
 #include "platform/standin/threads.hpp"
 
@@ -43,7 +43,7 @@ class SettingsApp {
   struct Window;
   void loadWindow();
 
-  FileKeychain keychain_;
+  platform::Keychain& keychain_ = chosenKeychain().keychain;
   CreatorThreadIsMain mainThread_;
   ThreadDispatchQueue userInitiated_;
   StandinSafariApplication safari_;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/standin/chosen_keychain.hpp"
 #include "standin/command_line.hpp"
 #include "standin/settings_app.hpp"
 
@@ -22,6 +23,10 @@ constexpr tidingsbell::standin::Program kProgram{
 int main(int argc, char** argv) {
   using namespace tidingsbell::standin;
   if (auto status = answerArguments(kProgram, argc, argv)) return *status;
+  if (const ChosenKeychain& keychain = chosenKeychain(); keychain.fellBack) {
+    std::fprintf(stderr, "tidingsbell-settings: the settings are kept in %s\n",
+                 keychain.description().c_str());
+  }
   SettingsApp app;
   if (::isatty(STDIN_FILENO) != 0) {
     std::printf("%s\n%s\n", app.windowLine().c_str(), SettingsApp::kHelp);

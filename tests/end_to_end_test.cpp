@@ -13,7 +13,9 @@ using Env = std::map<std::string, std::string>;
 class EndToEnd : public ::testing::Test {
  protected:
   testing::TempFolder folder;
-  Env env{{"XDG_DATA_HOME", (folder.path() / "data").string()}};
+  // The file keychain: a desktop session's keyring is never touched.
+  Env env{{"XDG_DATA_HOME", (folder.path() / "data").string()},
+          {"TIDINGSBELL_STANDIN_KEYCHAIN", "file"}};
   // Runs a program over the given input lines; returns its standard output.
   std::string run(const std::string& program, const std::vector<std::string>& lines,
                   Env extra = {}) {
@@ -56,6 +58,20 @@ TEST_F(EndToEnd, SettingsWindowCommands) {
       run("tidingsbell-settings", {"prefs", "wait"}, {{"TIDINGSBELL_STANDIN_SAFARI_FAILS", "1"}}),
       "Error Domain=SFErrorDomain Code=1 \"The operation couldn\u2019t be completed. "
       "(SFErrorDomain error 1.)\"\nidle\n");
+}
+
+// No session bus to ask: the file keychain, which the settings window names once on standard
+// error, and the keychain tool's help names too.
+TEST_F(EndToEnd, WithoutASessionBusTheFileKeychainIsUsedAndTheWindowSaysWhere) {
+  env["TIDINGSBELL_STANDIN_KEYCHAIN"] = "";
+  env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (folder.path() / "no-bus").string();
+  run("tidingsbell-settings", {"type ghp_filed", "submit", "show"});
+  const auto file = folder.path() / "data" / "tidingsbell" / "keychain.json";
+  EXPECT_EQ(lastErrors, "tidingsbell-settings: the settings are kept in the file " + file.string() +
+                            " (not encrypted): no Secret Service answers on the session bus\n");
+  EXPECT_EQ(findToken(), "6768705f66696c6564\n");  // "ghp_filed"
+  const auto help = testing::runToEnd({programPath("tidingsbell-keychain"), "--help"}, env);
+  EXPECT_NE(help.out.find("the file " + file.string()), std::string::npos) << help.out;
 }
 
 TEST_F(EndToEnd, AdvanceRefusesWhatNoDateCanHoldAndChangesNothing) {

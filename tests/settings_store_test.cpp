@@ -3,10 +3,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <thread>
 
 #include "platform/standin/keychain.hpp"
+#include "platform/standin/secret_service_keychain.hpp"
 #include "platform/standin/user_defaults.hpp"
 #include "shared/SettingsStore.hpp"
 #include "tests/fakes.hpp"
@@ -120,7 +125,128 @@ TEST_F(SettingsStoreTest, MuteFlagLooksAtTheFirstByteOnly) {
   }
 }
 
-// The same store over the stand-in keychain file.
+// The keychain seam as both stand-in keychains answer it: the file, and the desktop's Secret
+// Service. The Secret Service runs only in the throwaway keyring that scripts/with-keyring starts
+// (ctest runs it so), never in the keyring of whoever runs the tests.
+enum class KeychainKind { File, SecretService };
+const char* nameOf(KeychainKind kind) {
+  return kind == KeychainKind::File ? "File" : "SecretService";
+}
+void PrintTo(KeychainKind kind, std::ostream* out) {
+  *out << nameOf(kind);
+}
+
+class KeychainSeamTest : public ::testing::TestWithParam<KeychainKind> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == KeychainKind::File) {
+      keychain = std::make_unique<standin::FileKeychain>(folder.path() / "keychain.json");
+      return;
+    }
+    if (std::getenv("TIDINGSBELL_TEST_KEYRING") == nullptr) {
+      GTEST_SKIP() << "no throwaway keyring here: scripts/with-keyring runs this";
+    }
+    auto secretService = std::make_unique<standin::SecretServiceKeychain>();
+    ASSERT_TRUE(secretService->answered());
+    keychain = std::move(secretService);
+    for (const char* service : {"svc", "com.marblequail.Tidingsbell"}) {
+      keychain->deleteItem({.secClass = platform::SecClass::GenericPassword, .service = service});
+    }
+  }
+
+  testing::TempFolder folder;
+  std::unique_ptr<platform::Keychain> keychain;
+};
+
+INSTANTIATE_TEST_SUITE_P(Keychains, KeychainSeamTest,
+                         ::testing::Values(KeychainKind::File, KeychainKind::SecretService),
+                         [](const auto& kind) { return nameOf(kind.param); });
+
+// Statuses as the platform gives them, value data that never narrows a match, and values kept
+// byte for byte: none, a single 0x00, bytes that are not UTF-8.
+TEST_P(KeychainSeamTest, AnswersWithThePlatformsStatusesAndKeepsValuesExactly) {
+  struct Step {
+    const char* operation;  // "copy", "copy attributes", "delete" or "add"
+    std::optional<std::string> account;
+    std::optional<Bytes> value;
+    platform::OSStatus status;
+    std::optional<Bytes> found = std::nullopt;
+  };
+  const std::vector<Step> steps = {
+      {"copy", "a", std::nullopt, platform::errSecItemNotFound},
+      {"delete", "a", std::nullopt, platform::errSecItemNotFound},
+      {"add", "a", bytes("v1"), platform::errSecSuccess},
+      {"add", "a", bytes("other"), platform::errSecDuplicateItem},
+      {"copy", "a", bytes("other"), platform::errSecSuccess, bytes("v1")},
+      {"copy attributes", "a", std::nullopt, platform::errSecSuccess},
+      {"delete", "a", bytes("other"), platform::errSecSuccess},
+      {"copy", "a", std::nullopt, platform::errSecItemNotFound},
+      {"add", "a", Bytes{0x00}, platform::errSecSuccess},
+      {"copy", "a", std::nullopt, platform::errSecSuccess, Bytes{0x00}},
+      {"add", "b", Bytes{}, platform::errSecSuccess},
+      {"copy", "b", std::nullopt, platform::errSecSuccess, Bytes{}},
+      {"add", "c", Bytes{0xFF, 0x00, 0xC3}, platform::errSecSuccess},
+      {"copy", "c", std::nullopt, platform::errSecSuccess, Bytes{0xFF, 0x00, 0xC3}},
+      {"add", std::nullopt, bytes("no account"), platform::errSecParam},
+      {"delete", std::nullopt, std::nullopt, platform::errSecSuccess},  // the service's every item
+      {"copy", "b", std::nullopt, platform::errSecItemNotFound},
+  };
+  for (const Step& step : steps) {
+    const std::string operation = step.operation;
+    SCOPED_TRACE(operation + " " + step.account.value_or("(no account)"));
+    KeychainQuery query{.secClass = platform::SecClass::GenericPassword,
+                        .service = "svc",
+                        .account = step.account,
+                        .valueData = step.value};
+    platform::KeychainResult result;
+    if (operation == "copy") {
+      query.returnData = true;
+      query.matchLimit = platform::SecMatchLimit::One;
+      EXPECT_EQ(keychain->copyMatching(query, result), step.status);
+      if (step.found) {
+        EXPECT_EQ(result, platform::KeychainResult(*step.found));
+      }
+    } else if (operation == "copy attributes") {
+      EXPECT_EQ(keychain->copyMatching(query, result), step.status);
+      EXPECT_TRUE(std::holds_alternative<platform::NotData>(result));
+    } else if (operation == "delete") {
+      EXPECT_EQ(keychain->deleteItem(query), step.status);
+    } else {
+      EXPECT_EQ(keychain->add(query), step.status);
+    }
+  }
+  platform::KeychainResult result;
+  EXPECT_EQ(keychain->copyMatching({.service = "svc", .account = "a"}, result),
+            platform::errSecParam);  // no class: not a generic-password query
+}
+
+TEST_P(KeychainSeamTest, SavesReplaceWhateverTheOldItemHeld) {
+  const SettingsStore store(*keychain);
+  EXPECT_EQ(store.readToken(), std::nullopt);
+  EXPECT_EQ(store.readMuteFlag(), std::nullopt);
+  ASSERT_TRUE(store.saveToken("first"));
+  ASSERT_TRUE(store.saveToken("caf\xC3\xA9 \xF0\x9F\x94\x94"));  // the delete carries the new value
+  ASSERT_TRUE(store.saveMuteFlag(false));
+  EXPECT_EQ(store.readToken(), "caf\xC3\xA9 \xF0\x9F\x94\x94");
+  EXPECT_EQ(store.readMuteFlag(), false);
+}
+
+// The stand-in Safari reads the keychain on URL-session threads while its command loop does too.
+TEST_P(KeychainSeamTest, ReadsFromSeveralThreadsAtOnce) {
+  const SettingsStore store(*keychain);
+  ASSERT_TRUE(store.saveToken("shared"));
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong = 0;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20; ++i) wrong += store.readToken() == "shared" ? 0 : 1;
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+}
+
+// The store over the stand-in keychain file.
 class FileKeychainTest : public ::testing::Test {
  protected:
   testing::TempFolder folder;
@@ -129,15 +255,8 @@ class FileKeychainTest : public ::testing::Test {
   SettingsStore store{keychain};
 };
 
-TEST_F(FileKeychainTest, SavesReplaceWhateverTheOldItemHeldAndKeepTheFilePrivate) {
-  EXPECT_EQ(store.readToken(), std::nullopt);
-  EXPECT_EQ(store.readMuteFlag(), std::nullopt);
+TEST_F(FileKeychainTest, KeepsTheFilePrivate) {
   ASSERT_TRUE(store.saveToken("first"));
-  ASSERT_TRUE(store.saveToken("second"));  // the delete carries "second" yet removes "first"
-  ASSERT_TRUE(store.saveMuteFlag(true));
-  EXPECT_EQ(store.readToken(), "second");
-  EXPECT_EQ(store.readMuteFlag(), true);
-
   struct stat info {};
   ASSERT_EQ(::stat(file.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);

@@ -27,7 +27,8 @@ std::string contents(const std::filesystem::path& file) {
 class ToolTest : public ::testing::Test {
  protected:
   testing::TempFolder home;
-  std::map<std::string, std::string> env{{"XDG_DATA_HOME", home.path().string()}};
+  std::map<std::string, std::string> env{{"XDG_DATA_HOME", home.path().string()},
+                                         {"TIDINGSBELL_STANDIN_KEYCHAIN", "file"}};
   ToolRun run(const std::string& name, std::vector<std::string> args) {
     args.insert(args.begin(), programPath(name));
     return runToEnd(args, env);

@@ -1,0 +1,349 @@
+#include "platform/standin/secret_service_keychain.hpp"
+
+#include <libsecret/secret.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tidingsbell::standin {
+namespace {
+
+using platform::KeychainQuery;
+using platform::OSStatus;
+
+// Items are stored under this schema's name (their xdg:schema attribute, which tells a keyring
+// browser what they are), but it never takes part in a match: an item with the same service and
+// account stored by another client is the same item.
+const SecretSchema kSchema = {
+    "com.marblequail.Tidingsbell.GenericPassword",
+    SECRET_SCHEMA_DONT_MATCH_NAME,
+    {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING}, {"account", SECRET_SCHEMA_ATTRIBUTE_STRING}},
+    0,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr};
+
+// Both values are what `secret-tool lookup` should be able to show, as the platform's keychain
+// tool shows them; the bytes themselves are stored exactly, whatever they are.
+constexpr const char* kContentType = "text/plain";
+
+// The platform's keychain, asked without user interaction, fails where it would have to ask; so
+// does this one. A SecretService whose prompts are refused: libsecret hands every prompt a
+// service returns (to unlock a collection, to confirm an access) to these, synchronous calls
+// included, so nothing can ever pop up in front of the user.
+constexpr const char* kPromptRefused = "the keyring would have to ask the user";
+int promptRefusedTag;  // its address marks the refusals' tasks
+
+GVariant* refusePrompt(SecretService*, SecretPrompt*, GCancellable*, const GVariantType*,
+                       GError** error) {
+  g_set_error_literal(error, secret_error_get_quark(), SECRET_ERROR_IS_LOCKED, kPromptRefused);
+  return nullptr;
+}
+
+void refusePromptAsync(SecretService* self, SecretPrompt*, const GVariantType*, GCancellable*,
+                       GAsyncReadyCallback callback, gpointer userData) {
+  g_task_report_new_error(self, callback, userData, &promptRefusedTag, secret_error_get_quark(),
+                          SECRET_ERROR_IS_LOCKED, "%s", kPromptRefused);
+}
+
+GVariant* finishRefusedPrompt(SecretService*, GAsyncResult* result, GError** error) {
+  return static_cast<GVariant*>(g_task_propagate_pointer(reinterpret_cast<GTask*>(result), error));
+}
+
+void initPromptlessClass(gpointer klass, gpointer) {
+  auto* serviceClass = static_cast<SecretServiceClass*>(klass);
+  serviceClass->prompt_sync = refusePrompt;
+  serviceClass->prompt_async = refusePromptAsync;
+  serviceClass->prompt_finish = finishRefusedPrompt;
+}
+
+GType promptlessServiceType() {
+  static const GType type = g_type_register_static_simple(
+      secret_service_get_type(), "TidingsbellPromptlessSecretService",
+      static_cast<guint>(sizeof(SecretServiceClass)), initPromptlessClass,
+      static_cast<guint>(sizeof(SecretService)), nullptr, static_cast<GTypeFlags>(0));
+  return type;
+}
+
+bool isGone(const GError* error) {
+  if (error->domain == g_dbus_error_quark()) {
+    switch (error->code) {
+      case G_DBUS_ERROR_SERVICE_UNKNOWN:
+      case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
+      case G_DBUS_ERROR_NO_REPLY:
+      case G_DBUS_ERROR_TIMEOUT:
+      case G_DBUS_ERROR_TIMED_OUT:
+      case G_DBUS_ERROR_DISCONNECTED:
+      case G_DBUS_ERROR_NO_SERVER:
+        return true;
+      default:
+        return false;
+    }
+  }
+  if (error->domain == g_io_error_quark()) {
+    return error->code == G_IO_ERROR_CLOSED || error->code == G_IO_ERROR_CONNECTION_CLOSED ||
+           error->code == G_IO_ERROR_BROKEN_PIPE || error->code == G_IO_ERROR_NOT_CONNECTED ||
+           error->code == G_IO_ERROR_TIMED_OUT;
+  }
+  return false;
+}
+
+OSStatus statusFor(const GError* error) {
+  if (error == nullptr) return platform::errSecIO;
+  if (error->domain == secret_error_get_quark()) {
+    switch (error->code) {
+      case SECRET_ERROR_IS_LOCKED:
+        return platform::errSecInteractionNotAllowed;
+      case SECRET_ERROR_NO_SUCH_OBJECT:
+        return platform::errSecItemNotFound;
+      case SECRET_ERROR_ALREADY_EXISTS:
+        return platform::errSecDuplicateItem;
+      default:
+        return platform::errSecIO;
+    }
+  }
+  if (error->domain == g_dbus_error_quark() && error->code == G_DBUS_ERROR_UNKNOWN_OBJECT) {
+    return platform::errSecItemNotFound;  // deleted by someone else since the search
+  }
+  return isGone(error) ? platform::errSecNotAvailable : platform::errSecIO;
+}
+
+// A query's service and account as the attributes to match or store. Only text the Secret
+// Service can carry is accepted (UTF-8 without NUL), and never a query without a service, which
+// would reach every application's items in the keyring.
+class Attributes {
+ public:
+  explicit Attributes(const KeychainQuery& query)
+      : table_(g_hash_table_new(g_str_hash, g_str_equal)) {
+    valid_ = query.secClass == platform::SecClass::GenericPassword && query.service.has_value();
+    put("service", query.service);
+    put("account", query.account);
+  }
+  Attributes(const Attributes&) = delete;
+  Attributes& operator=(const Attributes&) = delete;
+  ~Attributes() { g_hash_table_unref(table_); }
+
+  [[nodiscard]] bool valid() const { return valid_; }
+  [[nodiscard]] GHashTable* table() const { return table_; }
+
+ private:
+  void put(const char* name, const std::optional<std::string>& value) {
+    if (!value) return;
+    if (g_utf8_validate(value->data(), static_cast<gssize>(value->size()), nullptr) == FALSE) {
+      valid_ = false;
+      return;
+    }
+    g_hash_table_insert(table_, const_cast<char*>(name), const_cast<char*>(value->c_str()));
+  }
+
+  GHashTable* table_;
+  bool valid_ = false;
+};
+
+// The items a search returned, released with it.
+class Items {
+ public:
+  explicit Items(GList* list) : list_(list) {}
+  Items(const Items&) = delete;
+  Items& operator=(const Items&) = delete;
+  ~Items() { g_list_free_full(list_, g_object_unref); }
+
+  [[nodiscard]] GList* list() const { return list_; }
+  [[nodiscard]] SecretItem* first() const {
+    return list_ != nullptr ? static_cast<SecretItem*>(list_->data) : nullptr;
+  }
+  [[nodiscard]] bool anyLocked() const {
+    for (GList* at = list_; at != nullptr; at = at->next) {
+      if (secret_item_get_locked(static_cast<SecretItem*>(at->data)) != FALSE) return true;
+    }
+    return false;
+  }
+
+ private:
+  GList* list_;
+};
+
+template <typename Object>
+struct Unref {
+  void operator()(Object* object) const { g_object_unref(object); }
+};
+template <typename Object>
+using Owned = std::unique_ptr<Object, Unref<Object>>;
+
+}  // namespace
+
+// The proxies libsecret makes deliver D-Bus signals to the main context that was the thread's
+// default when they were made. This process runs no GLib main loop, so they are made with this
+// connection's own context current and it is drained after every call: signals from other
+// clients' changes never pile up in a long-lived process.
+struct SecretServiceKeychain::Connection {
+  GMainContext* context = g_main_context_new();
+  GDBusConnection* bus = nullptr;
+  SecretService* service = nullptr;
+
+  Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection() {
+    disconnect();
+    drain();
+    g_main_context_unref(context);
+  }
+
+  bool connect() {
+    GError* error = nullptr;
+    if (bus == nullptr) {
+      bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
+      if (bus == nullptr) {
+        g_clear_error(&error);
+        return false;
+      }
+      // GLib ends the process when the session bus goes away; here that is only a keychain
+      // that is no longer available.
+      g_dbus_connection_set_exit_on_close(bus, FALSE);
+    }
+    service = secret_service_open_sync(promptlessServiceType(), nullptr,
+                                       SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+    g_clear_error(&error);
+    if (service == nullptr) disconnect();  // the bus too: the next call starts from nothing
+    return service != nullptr;
+  }
+  void disconnect() {
+    if (service != nullptr) g_object_unref(service);
+    service = nullptr;
+    if (bus != nullptr) g_object_unref(bus);
+    bus = nullptr;
+  }
+  void drain() const {
+    while (g_main_context_iteration(context, FALSE) != FALSE) {
+    }
+  }
+};
+
+// One call into libsecret with the connection's context current, connecting first when the
+// last call found the service gone.
+class SecretServiceKeychain::Call {
+ public:
+  explicit Call(Connection& connection) : connection_(connection) {
+    g_main_context_push_thread_default(connection_.context);
+    if (connection_.service == nullptr) connection_.connect();
+  }
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+  ~Call() {
+    g_main_context_pop_thread_default(connection_.context);
+    connection_.drain();
+  }
+
+  [[nodiscard]] SecretService* service() const { return connection_.service; }
+
+  // The status for a failed call; a service that is gone or misbehaving is let go, so that the
+  // next call reaches whichever instance answers then.
+  OSStatus failed(GError* error) {
+    const OSStatus status = statusFor(error);
+    g_clear_error(&error);
+    if (status == platform::errSecNotAvailable || status == platform::errSecIO) {
+      connection_.disconnect();
+    }
+    return status;
+  }
+
+ private:
+  Connection& connection_;
+};
+
+SecretServiceKeychain::SecretServiceKeychain() : connection_(std::make_unique<Connection>()) {
+  const Call call(*connection_);
+  answered_ = call.service() != nullptr;
+}
+
+SecretServiceKeychain::~SecretServiceKeychain() = default;
+
+OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query,
+                                             platform::KeychainResult& result) {
+  const Attributes attributes(query);
+  if (!attributes.valid()) return platform::errSecParam;
+  const std::lock_guard lock(mutex_);
+  Call call(*connection_);
+  if (call.service() == nullptr) return platform::errSecNotAvailable;
+  GError* error = nullptr;
+  // Without SECRET_SEARCH_UNLOCK: a locked item is found, never unlocked.
+  const Items items(secret_service_search_sync(call.service(), &kSchema, attributes.table(),
+                                               SECRET_SEARCH_NONE, nullptr, &error));
+  if (error != nullptr) return call.failed(error);
+  SecretItem* item = items.first();  // an unlocked one when there is any
+  if (item == nullptr) return platform::errSecItemNotFound;
+  if (secret_item_get_locked(item) != FALSE) return platform::errSecInteractionNotAllowed;
+  if (!query.returnData.value_or(false)) {
+    result = platform::NotData{};
+    return platform::errSecSuccess;
+  }
+  if (secret_item_load_secret_sync(item, nullptr, &error) == FALSE) return call.failed(error);
+  SecretValue* value = secret_item_get_secret(item);
+  if (value == nullptr) return platform::errSecInteractionNotAllowed;  // locked since the search
+  gsize length = 0;
+  const auto* data = reinterpret_cast<const std::uint8_t*>(secret_value_get(value, &length));
+  result = platform::Bytes(data, data + length);
+  secret_value_unref(value);
+  return platform::errSecSuccess;
+}
+
+OSStatus SecretServiceKeychain::deleteItem(const KeychainQuery& query) {
+  const Attributes attributes(query);
+  if (!attributes.valid()) return platform::errSecParam;
+  const std::lock_guard lock(mutex_);
+  Call call(*connection_);
+  if (call.service() == nullptr) return platform::errSecNotAvailable;
+  GError* error = nullptr;
+  const Items items(secret_service_search_sync(call.service(), &kSchema, attributes.table(),
+                                               SECRET_SEARCH_ALL, nullptr, &error));
+  if (error != nullptr) return call.failed(error);
+  if (items.list() == nullptr) return platform::errSecItemNotFound;
+  if (items.anyLocked()) return platform::errSecInteractionNotAllowed;  // delete none of them
+  for (GList* at = items.list(); at != nullptr; at = at->next) {
+    if (secret_item_delete_sync(static_cast<SecretItem*>(at->data), nullptr, &error) == FALSE) {
+      const OSStatus status = call.failed(error);
+      if (status != platform::errSecItemNotFound) return status;  // else: already gone
+    }
+  }
+  return platform::errSecSuccess;
+}
+
+OSStatus SecretServiceKeychain::add(const KeychainQuery& attributes) {
+  const Attributes match(attributes);
+  if (!match.valid() || !attributes.account) return platform::errSecParam;
+  const std::lock_guard lock(mutex_);
+  Call call(*connection_);
+  if (call.service() == nullptr) return platform::errSecNotAvailable;
+  GError* error = nullptr;
+  const Items existing(secret_service_search_sync(call.service(), &kSchema, match.table(),
+                                                  SECRET_SEARCH_NONE, nullptr, &error));
+  if (error != nullptr) return call.failed(error);
+  if (existing.first() != nullptr) return platform::errSecDuplicateItem;
+
+  const Owned<SecretCollection> collection(secret_collection_for_alias_sync(
+      call.service(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
+  if (error != nullptr) return call.failed(error);
+  // No default collection yet: making one asks the user for its password.
+  if (!collection || secret_collection_get_locked(collection.get()) != FALSE) {
+    return platform::errSecInteractionNotAllowed;
+  }
+  const platform::Bytes bytes = attributes.valueData.value_or(platform::Bytes{});
+  SecretValue* value =
+      secret_value_new(bytes.empty() ? "" : reinterpret_cast<const gchar*>(bytes.data()),
+                       static_cast<gssize>(bytes.size()), kContentType);
+  const std::string label = *attributes.service + " (" + *attributes.account + ")";
+  const Owned<SecretItem> item(secret_item_create_sync(collection.get(), &kSchema, match.table(),
+                                                       label.c_str(), value,
+                                                       SECRET_ITEM_CREATE_NONE, nullptr, &error));
+  secret_value_unref(value);
+  if (!item) return call.failed(error);
+  return platform::errSecSuccess;
+}
+
+}  // namespace tidingsbell::standin
