@@ -3,7 +3,6 @@
 #include <simdjson.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -67,21 +66,12 @@ bool isGenericPasswordQuery(const platform::KeychainQuery& query) {
 
 FileKeychain::FileKeychain() : FileKeychain(dataDirectory() / "keychain.json") {}
 
-FileKeychain::FileKeychain(std::filesystem::path file) : file_(std::move(file)) {
-  const char* full = std::getenv("TIDINGSBELL_STANDIN_KEYCHAIN_ADD_FAILS");
-  diskFull_ = full != nullptr && std::string_view(full) == "1";
-}
-
-StoredFile::Contents FileKeychain::read() {
-  StoredFile::Contents contents = file_.read();
-  room_ = std::max(room_, contents.text.size());
-  return contents;
-}
+FileKeychain::FileKeychain(std::filesystem::path file) : file_(std::move(file)) {}
 
 platform::OSStatus FileKeychain::copyMatching(const platform::KeychainQuery& query,
                                               platform::KeychainResult& result) {
   if (!isGenericPasswordQuery(query)) return platform::errSecParam;
-  const StoredFile::Contents contents = read();
+  const StoredFile::Contents contents = file_.read();
   if (contents.state == StoredFile::State::Unreadable) return platform::errSecIO;
   if (contents.state == StoredFile::State::Missing) return platform::errSecItemNotFound;
   const auto items = parseItems(contents.text);
@@ -102,7 +92,6 @@ platform::OSStatus FileKeychain::deleteItem(const platform::KeychainQuery& query
   platform::OSStatus status = platform::errSecItemNotFound;
   const bool written =
       file_.update([&](const StoredFile::Contents& current) -> std::optional<std::string> {
-        room_ = std::max(room_, current.text.size());
         if (current.state == StoredFile::State::Missing) return std::nullopt;
         auto items = parseItems(current.text);
         if (!items) {
@@ -143,11 +132,9 @@ platform::OSStatus FileKeychain::add(const platform::KeychainQuery& attributes) 
         items.push_back({*attributes.service, *attributes.account,
                          attributes.valueData.value_or(platform::Bytes{})});
         std::string text = serialize(items);
-        room_ = std::max(room_, current.text.size());
         // A name that is not UTF-8, or a file over the size limit, would read back as corrupt:
         // every item lost at the next read, the file moved aside at the next save.
-        if ((diskFull_ && text.size() > room_) || text.size() > StoredFile::kMaximumBytes ||
-            !parseItems(text)) {
+        if (text.size() > StoredFile::kMaximumBytes || !parseItems(text)) {
           status = platform::errSecIO;
           return std::nullopt;
         }

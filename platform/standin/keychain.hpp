@@ -9,9 +9,6 @@
 
 namespace tidingsbell::standin {
 
-// With TIDINGSBELL_STANDIN_KEYCHAIN_ADD_FAILS=1 the keychain's disk is full: an add fails with
-// errSecIO when the file it would write is larger than any this keychain has read, so a longer
-// value no longer fits while one that was there before fits again.
 class FileKeychain final : public platform::Keychain {
  public:
   FileKeychain();  // the user's keychain under dataDirectory()
@@ -25,11 +22,7 @@ class FileKeychain final : public platform::Keychain {
   [[nodiscard]] const std::filesystem::path& path() const { return file_.path(); }
 
  private:
-  StoredFile::Contents read();
-
   StoredFile file_;
-  bool diskFull_ = false;
-  std::size_t room_ = 0;  // the largest file read so far: what a full disk still holds
 };
 
 }  // namespace tidingsbell::standin
