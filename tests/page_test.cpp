@@ -10,20 +10,6 @@ namespace {
 using platform::SafariPageProperties;
 using platform::Url;
 
-class RecordingWindow final : public platform::SafariWindow {
- public:
-  struct Open {
-    Url url;
-    bool active;
-  };
-  std::vector<Open> opens;
-  void openTab(const Url& url, bool active,
-               Callback<void(std::optional<platform::SafariTab>)> done) override {
-    opens.push_back({url, active});
-    done(std::nullopt);  // a tab that could not be opened: ignored
-  }
-};
-
 class HeldPage final : public platform::SafariPage {
  public:
   std::vector<Callback<void(std::optional<SafariPageProperties>)>> pending;
@@ -40,21 +26,6 @@ class Action final : public platform::NotificationResponse {
  private:
   std::string id_;
 };
-
-TEST(OpenNotificationsPage, EveryClickOpensOneMoreActiveTabInTheClickedWindowWhateverTheSettings) {
-  testing::FakeExtension fake;
-  fake.keychain.store("mute_switch", {0x01});  // muted, and no token: neither plays a part
-  RecordingWindow one, two;
-  for (RecordingWindow* window : {&one, &two, &one}) {
-    const SafariExtensionHandler handler(fake.platform);
-    handler.toolbarItemClickedInWindow(*window);
-  }
-  ASSERT_EQ(one.opens.size(), 2u);
-  ASSERT_EQ(two.opens.size(), 1u);
-  EXPECT_EQ(one.opens[0].url.absoluteString, "https://github.com/notifications");
-  EXPECT_TRUE(one.opens[0].active);
-  EXPECT_TRUE(fake.keychain.calls.empty());
-}
 
 TEST(OpenNotificationsPage,
      OnlyTheDefaultActionOrExactlyShowOpensThePageAndTheHandlerRunsOnceLast) {

@@ -42,17 +42,6 @@ class RefreshBadgeTest : public ::testing::Test {
   }
 };
 
-TEST_F(RefreshBadgeTest, FirstValidationRecordsTheTimeAndPollsWithTheHandler) {
-  storeToken("ghp_secret");
-  validate();
-  EXPECT_TRUE(lastCheckIsNow());
-  ASSERT_EQ(polls.size(), 1u);
-  EXPECT_EQ(authorization(*polls[0]), "Bearer ghp_secret");
-  EXPECT_TRUE(probe.calls->empty());  // the answer comes later
-  polls[0]->completion(bytes("[{},{},{},{}]"), platform::UrlResponse{200}, std::nullopt);
-  EXPECT_EQ(*probe.calls, (std::vector<std::pair<bool, std::string>>{{true, "4"}}));
-}
-
 // What is not a date in the past counts as absent, so the badge never freezes.
 TEST_F(RefreshBadgeTest, ALastCheckThatIsNoPastDateCountsAsAbsent) {
   storeToken("t");
