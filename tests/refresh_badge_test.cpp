@@ -129,7 +129,7 @@ TEST_F(RefreshBadgeTest, TokenWithAControlCharacterIsNeverSent) {
   }
 }
 
-// The same throttle over the stand-in defaults file.
+// The throttle over the stand-in defaults file.
 class DefaultsFileTest : public ::testing::Test {
  protected:
   testing::TempFolder folder;
@@ -141,20 +141,6 @@ class DefaultsFileTest : public ::testing::Test {
   const std::vector<std::shared_ptr<testing::RecordingSessions::Task>>& polls = fake.sessions.tasks;
   void SetUp() override { fake.keychain.store("personal_access_token", bytes("t")); }
 };
-
-TEST_F(DefaultsFileTest, ThrottleHoldsAcrossInstancesAndSurvivesACorruptFile) {
-  refreshBadge(withFile, {});
-  standin::FileUserDefaults other(file);  // another process's view
-  ASSERT_TRUE(other.objectForKey("last-check").has_value());
-  refreshBadge(withFile, {});
-  EXPECT_EQ(polls.size(), 1u);
-
-  std::ofstream(file, std::ios::trunc) << "{\"last-check\": {\"date\": ";
-  EXPECT_FALSE(other.objectForKey("last-check").has_value());  // corrupt reads as empty
-  refreshBadge(withFile, {});
-  EXPECT_EQ(polls.size(), 2u);
-  EXPECT_TRUE(other.objectForKey("last-check").has_value());  // rewritten whole
-}
 
 TEST_F(DefaultsFileTest, ThrottleHoldsWhileTheTimeCannotBeSavedAndItIsSavedLater) {
   const auto blocker = folder.path() / "defaults";

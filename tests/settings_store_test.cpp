@@ -216,16 +216,24 @@ TEST_F(FileKeychainTest, KeepsTheFilePrivate) {
   EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
+// The defaults file beside it too: corrupt reads as empty, and the next change rewrites it whole.
 TEST_F(FileKeychainTest, CorruptFileReadsAsNoneAndTheNextSaveStartsAfreshBesideIt) {
   ASSERT_TRUE(store.saveToken("lost"));
+  const auto defaultsFile = file.parent_path() / "defaults.json";
+  standin::FileUserDefaults defaults(defaultsFile);
   for (const std::string& garbage :
        std::vector<std::string>{"{\"items\":[{\"class\":\"genp\"", "not json", "{\"items\":7}",
                                 std::string("\0\0\0", 3)}) {
     std::ofstream(file, std::ios::trunc) << garbage;
+    std::ofstream(defaultsFile, std::ios::trunc) << garbage;
     EXPECT_EQ(store.readToken(), std::nullopt);
     EXPECT_EQ(store.readMuteFlag(), std::nullopt);
+    EXPECT_EQ(defaults.objectForKey("k"), std::nullopt);
     ASSERT_TRUE(store.saveToken("fresh"));
+    ASSERT_TRUE(defaults.set(platform::Date(platform::Seconds(5.0)), "k"));
     EXPECT_EQ(store.readToken(), "fresh");
+    EXPECT_EQ(standin::FileUserDefaults(defaultsFile).objectForKey("k"),
+              platform::PropertyListValue(platform::Date(platform::Seconds(5.0))));
   }
   int asides = 0;
   for (const auto& entry : std::filesystem::directory_iterator(file.parent_path())) {
