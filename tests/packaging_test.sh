@@ -43,7 +43,6 @@ head -c 5 "$dir/$image" 2>/dev/null | grep -q '%PDF-' || fail "the toolbar image
 
 board=$dir/Main.storyboard
 controller=$(xmllint --xpath "string(//viewController[@customClass='ViewController']/@id)" "$board")
-[[ -n $controller ]] || fail "no ViewController scene"
 delegate=$(xmllint --xpath "string(//customObject[@customClass='AppDelegate']/@id)" "$board")
 [[ -n $delegate ]] || fail "no AppDelegate object"
 [[ $(xmllint --xpath "string(//application/connections/outlet[@property='delegate']/@destination)" "$board") == "$delegate" ]] ||

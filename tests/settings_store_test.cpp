@@ -49,7 +49,7 @@ TEST_F(SettingsStoreTest, WriterReportsTheAddAloneAndIgnoresTheDelete) {
   keychain.forcedDeleteStatus = platform::errSecIO;
   EXPECT_TRUE(store.saveMuteFlag(false));
   keychain.forcedDeleteStatus.reset();
-  keychain.forcedAddStatus = -25308;
+  keychain.addsToFail = 1;
   EXPECT_FALSE(store.saveToken("abc"));        // the delete succeeded, the add did not
   EXPECT_EQ(store.readToken(), std::nullopt);  // and nothing is left
 }
