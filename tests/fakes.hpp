@@ -33,7 +33,7 @@ class RecordingKeychain final : public platform::Keychain {
   };
   std::vector<Call> calls;
   std::map<std::string, platform::KeychainResult> items;  // by account
-  std::optional<OSStatus> forcedCopyStatus, forcedDeleteStatus, forcedAddStatus;
+  std::optional<OSStatus> forcedCopyStatus, forcedDeleteStatus;
   int addsToFail = 0;  // the next this many adds fail as on a full disk
 
   OSStatus copyMatching(const KeychainQuery& query, platform::KeychainResult& result) override {
@@ -49,7 +49,7 @@ class RecordingKeychain final : public platform::Keychain {
                                                         : platform::errSecItemNotFound;
   }
   OSStatus add(const KeychainQuery& query) override {
-    if (const auto forced = record("add", query, forcedAddStatus)) return *forced;
+    record("add", query, std::nullopt);
     if (addsToFail > 0) {
       --addsToFail;
       return platform::errSecIO;
@@ -149,18 +149,13 @@ class RecordingSessions final : public platform::UrlSessionFactory {
   };
 };
 
+// Counts the requests to open pages; `result` is what the system answers.
 class FakeWorkspace final : public platform::Workspace {
  public:
-  struct Open {
-    std::vector<platform::Url> urls;
-    std::string bundleIdentifier;
-    std::uint64_t options;
-  };
-  std::vector<Open> opens;
+  int opens = 0;
   bool result = true;
-  bool openURLs(const std::vector<platform::Url>& urls, std::string_view bundleIdentifier,
-                std::uint64_t options) override {
-    opens.push_back({urls, std::string(bundleIdentifier), options});
+  bool openURLs(const std::vector<platform::Url>&, std::string_view, std::uint64_t) override {
+    ++opens;
     return result;
   }
 };

@@ -33,12 +33,9 @@ extension_list=$dir/Extension-Info.plist.in
 principal=$(value "$extension_list" NSExtension/NSExtensionPrincipalClass)
 grep -q "objc_allocateClassPair([^,]*, \"$principal\"" "$source_root/macos/extension_classes.cpp" ||
   fail "the extension's principal class '$principal' is not a class it registers"
-[[ -n $(value "$extension_list" NSExtension/SFSafariToolbarItem/Label) ]] ||
-  fail "the toolbar item has no label"
 script=$(xmllint --xpath "string(//key[.='SFSafariContentScript']/following-sibling::array[1]/dict/key[.='Script']/following-sibling::string[1])" \
   "$extension_list")
 [[ -f $dir/$script ]] || fail "the content script '$script' is missing"
-grep -q 'safari.extension.dispatchMessage' "$dir/$script" || fail "the content script sends no message"
 image=$(value "$extension_list" NSExtension/SFSafariToolbarItem/Image)
 head -c 5 "$dir/$image" 2>/dev/null | grep -q '%PDF-' || fail "the toolbar image '$image' is not a PDF"
 [[ -f $dir/$(value "$dir/App-Info.plist.in" NSMainStoryboardFile).storyboard ]] ||
@@ -46,7 +43,6 @@ head -c 5 "$dir/$image" 2>/dev/null | grep -q '%PDF-' || fail "the toolbar image
 
 board=$dir/Main.storyboard
 controller=$(xmllint --xpath "string(//viewController[@customClass='ViewController']/@id)" "$board")
-[[ -n $controller ]] || fail "no ViewController scene"
 delegate=$(xmllint --xpath "string(//customObject[@customClass='AppDelegate']/@id)" "$board")
 [[ -n $delegate ]] || fail "no AppDelegate object"
 [[ $(xmllint --xpath "string(//application/connections/outlet[@property='delegate']/@destination)" "$board") == "$delegate" ]] ||
@@ -60,11 +56,6 @@ for action in submitPersonalAccessTokenAction: muteValueChange: openSafariExtens
   [[ $(xmllint --xpath "count(//action[@selector='$action'][@target='$controller'])" "$board") -ge 1 ]] ||
     fail "action $action is not wired to the controller"
 done
-mute=$(xmllint --xpath "string(//viewController[@id='$controller']/connections/outlet[@property='muteSwitch']/@destination)" "$board")
-[[ $(xmllint --xpath "string(//button[@id='$mute']/buttonCell/@type)" "$board") == check ]] ||
-  fail "the mute control is not an on/off button"
-[[ $(xmllint --xpath "count(//button[@id='$mute']//action[@selector='muteValueChange:'])" "$board") == 1 ]] ||
-  fail "muteValueChange: does not come from the mute button"
 
 if [[ -n $build ]]; then
   cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }

@@ -16,13 +16,6 @@ using platform::Date;
 using platform::Seconds;
 using testing::bytes;
 
-std::string authorization(const testing::RecordingSessions::Task& poll) {
-  for (const auto& [field, value] : poll.request.headerFields) {
-    if (field == "Authorization") return value;
-  }
-  return "<none>";
-}
-
 class RefreshBadgeTest : public ::testing::Test {
  protected:
   testing::FakeExtension fake;
@@ -41,17 +34,6 @@ class RefreshBadgeTest : public ::testing::Test {
     return std::holds_alternative<Date>(stored) && std::get<Date>(stored) == fake.clock.current;
   }
 };
-
-TEST_F(RefreshBadgeTest, FirstValidationRecordsTheTimeAndPollsWithTheHandler) {
-  storeToken("ghp_secret");
-  validate();
-  EXPECT_TRUE(lastCheckIsNow());
-  ASSERT_EQ(polls.size(), 1u);
-  EXPECT_EQ(authorization(*polls[0]), "Bearer ghp_secret");
-  EXPECT_TRUE(probe.calls->empty());  // the answer comes later
-  polls[0]->completion(bytes("[{},{},{},{}]"), platform::UrlResponse{200}, std::nullopt);
-  EXPECT_EQ(*probe.calls, (std::vector<std::pair<bool, std::string>>{{true, "4"}}));
-}
 
 // What is not a date in the past counts as absent, so the badge never freezes.
 TEST_F(RefreshBadgeTest, ALastCheckThatIsNoPastDateCountsAsAbsent) {
@@ -98,11 +80,6 @@ TEST_F(RefreshBadgeTest, NoTokenStillRecordsTheTimeAndReleasesTheHandlerUncalled
   EXPECT_TRUE(polls.empty());
   EXPECT_TRUE(probe.released());
   EXPECT_TRUE(probe.calls->empty());
-
-  fake.clock.current += Seconds(59);
-  storeToken("t");
-  validate();  // within the minute of the token-less validation
-  EXPECT_TRUE(polls.empty());
 }
 
 TEST_F(RefreshBadgeTest, OnlyAMuteFlagOfOneClearsTheBadgeAtOnceAndSendsNothing) {
@@ -136,11 +113,13 @@ TEST_F(RefreshBadgeTest, TokenWithAControlCharacterIsNeverSent) {
     storeToken(fine);
     fake.defaults.values.clear();
     validate();
-    EXPECT_EQ(authorization(*polls.back()), "Bearer " + fine);
+    EXPECT_EQ(
+        polls.back()->request.headerFields,
+        (std::vector<std::pair<std::string, std::string>>{{"Authorization", "Bearer " + fine}}));
   }
 }
 
-// The same throttle over the stand-in defaults file.
+// The throttle over the stand-in defaults file.
 class DefaultsFileTest : public ::testing::Test {
  protected:
   testing::TempFolder folder;
@@ -152,20 +131,6 @@ class DefaultsFileTest : public ::testing::Test {
   const std::vector<std::shared_ptr<testing::RecordingSessions::Task>>& polls = fake.sessions.tasks;
   void SetUp() override { fake.keychain.store("personal_access_token", bytes("t")); }
 };
-
-TEST_F(DefaultsFileTest, ThrottleHoldsAcrossInstancesAndSurvivesACorruptFile) {
-  refreshBadge(withFile, {});
-  standin::FileUserDefaults other(file);  // another process's view
-  ASSERT_TRUE(other.objectForKey("last-check").has_value());
-  refreshBadge(withFile, {});
-  EXPECT_EQ(polls.size(), 1u);
-
-  std::ofstream(file, std::ios::trunc) << "{\"last-check\": {\"date\": ";
-  EXPECT_FALSE(other.objectForKey("last-check").has_value());  // corrupt reads as empty
-  refreshBadge(withFile, {});
-  EXPECT_EQ(polls.size(), 2u);
-  EXPECT_TRUE(other.objectForKey("last-check").has_value());  // rewritten whole
-}
 
 TEST_F(DefaultsFileTest, ThrottleHoldsWhileTheTimeCannotBeSavedAndItIsSavedLater) {
   const auto blocker = folder.path() / "defaults";

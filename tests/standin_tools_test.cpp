@@ -55,21 +55,20 @@ TEST_F(ToolTest, KeychainToolExitStatusesAndHexValues) {
 }
 
 TEST_F(ToolTest, DefaultsToolReadsWritesAndDeletesTypedValues) {
-  const std::string domain = "com.marblequail.Tidingsbell.Extension";
-  EXPECT_EQ(defaults({"write", domain, "last-check", "-date", "2026-12-06T19:00:00Z"}).status, 0);
-  EXPECT_EQ(defaults({"read", domain, "last-check"}).out, "date 2026-12-06T19:00:00Z\n");
-  EXPECT_EQ(defaults({"write", domain, "last-check", "-date", "2026-12-06T20:30:00+01:30"}).status,
+  EXPECT_EQ(defaults({"write", kDomain, "last-check", "-date", "2026-12-06T19:00:00Z"}).status, 0);
+  EXPECT_EQ(defaults({"read", kDomain, "last-check"}).out, "date 2026-12-06T19:00:00Z\n");
+  EXPECT_EQ(defaults({"write", kDomain, "last-check", "-date", "2026-12-06T20:30:00+01:30"}).status,
             0);
-  EXPECT_EQ(defaults({"read", domain, "last-check"}).out, "date 2026-12-06T19:00:00Z\n");
-  EXPECT_EQ(defaults({"write", domain, "s", "-string", "say \"hi\"\n"}).status, 0);
-  EXPECT_EQ(defaults({"read", domain, "s"}).out, "string \"say \\\"hi\\\"\\n\"\n");
-  EXPECT_EQ(defaults({"write", domain, "n", "-int", "-5"}).status, 0);
-  EXPECT_EQ(defaults({"read", domain, "n"}).out, "int -5\n");
-  EXPECT_EQ(defaults({"delete", domain, "n"}).status, 0);
-  const ToolRun missing = defaults({"read", domain, "n"});
+  EXPECT_EQ(defaults({"read", kDomain, "last-check"}).out, "date 2026-12-06T19:00:00Z\n");
+  EXPECT_EQ(defaults({"write", kDomain, "s", "-string", "say \"hi\"\n"}).status, 0);
+  EXPECT_EQ(defaults({"read", kDomain, "s"}).out, "string \"say \\\"hi\\\"\\n\"\n");
+  EXPECT_EQ(defaults({"write", kDomain, "n", "-int", "-5"}).status, 0);
+  EXPECT_EQ(defaults({"read", kDomain, "n"}).out, "int -5\n");
+  EXPECT_EQ(defaults({"delete", kDomain, "n"}).status, 0);
+  const ToolRun missing = defaults({"read", kDomain, "n"});
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
-  EXPECT_EQ(defaults({"delete", domain, "n"}).status, 1);
+  EXPECT_EQ(defaults({"delete", kDomain, "n"}).status, 1);
 }
 
 // Each program as a command-line tool: help and version on standard output, and every usage
@@ -85,7 +84,6 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, name + " " + kTidingsbellVersionForTests + "\n");
   }
-  const std::string domain = "com.marblequail.Tidingsbell.Extension";
   const std::vector<std::vector<std::string>> usageErrors = {
       {"tidingsbell-safari", "--verbose"},
       {"tidingsbell-github", "--certs"},
@@ -97,15 +95,15 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
       {"tidingsbell-keychain", "find", "-s", "svc", "-a"},
       {"tidingsbell-keychain", "find", "-s", "svc", "-a", "acct", "-w", "secret"},
       {"tidingsbell-keychain", "add", "-s", "svc", "-a", "acct", "-x", "0"},
-      {"tidingsbell-defaults", "read", domain},
-      {"tidingsbell-defaults", "write", domain, "n", "-int", "5x"},
-      {"tidingsbell-defaults", "write", domain, "d", "-date", "yesterday"},
-      {"tidingsbell-defaults", "write", domain, "d", "-date", "2024-02-31T00:00:00Z"},
-      {"tidingsbell-defaults", "write", domain, "d", "-date", "2024-01-01T 1:00:00Z"},
-      {"tidingsbell-defaults", "write", domain, "d", "-date", "-001-01-01T00:00:00Z"},
-      {"tidingsbell-defaults", "write", domain, "d", "-date", "2024-01-01T00:00:00+99:99"},
-      {"tidingsbell-defaults", "write", domain, "d", "-date", "2024-01-01T00:00:00+-1:00"},
-      {"tidingsbell-defaults", "write", domain, "d", "-float", "1"},
+      {"tidingsbell-defaults", "read", kDomain},
+      {"tidingsbell-defaults", "write", kDomain, "n", "-int", "5x"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-date", "yesterday"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-date", "2024-02-31T00:00:00Z"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-date", "2024-01-01T 1:00:00Z"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-date", "-001-01-01T00:00:00Z"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-date", "2024-01-01T00:00:00+99:99"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-date", "2024-01-01T00:00:00+-1:00"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-float", "1"},
       {"tidingsbell-defaults", "read", "../escape", "k"}};
   for (auto args : usageErrors) {
     SCOPED_TRACE(args.size() > 1 ? args[0] + " " + args[1] + " " + args.back() : args[0]);
@@ -189,8 +187,7 @@ TEST_F(ToolTest, ChangesTheReadersWouldRefuseLeaveBothStoresAsTheyWere) {
 }
 
 TEST_F(ToolTest, DefaultsToolShowsDatesWithoutAFourDigitYearAsSeconds) {
-  const std::string domain = "com.marblequail.Tidingsbell.Extension";
-  const auto file = home.path() / "tidingsbell" / "defaults" / (domain + ".json");
+  const auto file = home.path() / "tidingsbell" / "defaults" / (kDomain + ".json");
   std::filesystem::create_directories(file.parent_path());
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"1e300", "date 1e+300s\n"},
@@ -201,7 +198,7 @@ TEST_F(ToolTest, DefaultsToolShowsDatesWithoutAFourDigitYearAsSeconds) {
       {"253402300800", "date 253402300800s\n"}};
   for (const auto& [seconds, shown] : cases) {
     std::ofstream(file, std::ios::trunc) << "{\"last-check\":{\"date\":" << seconds << "}}";
-    EXPECT_EQ(defaults({"read", domain, "last-check"}).out, shown);
+    EXPECT_EQ(defaults({"read", kDomain, "last-check"}).out, shown);
   }
 }
 
