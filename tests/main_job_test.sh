@@ -4,8 +4,10 @@
 set -euo pipefail
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-before=$(pgrep -c -f 'standin/tidingsbell-' || true)
-"$(dirname "$0")/../scripts/run" >"$out" 2>&1 || { cat "$out"; exit 1; }
+top=$(cd "$(dirname "$0")/.." && pwd)
+programs="$top/build/default/standin/tidingsbell-"  # this checkout's, not another's
+before=$(pgrep -c -f "$programs" || true)
+"$top/scripts/run" >"$out" 2>&1 || { cat "$out"; exit 1; }
 shown=$(sed -n -E 's/^([0-9]+)\. .*/\1./p; s/^    (toolbar|safari): +/\1 /p' "$out")
 expected='1.
 2.
@@ -26,6 +28,5 @@ for expected in '] The extension received a message (hello) from a script inject
   'Done: the session is over'; do
   grep -qF "$expected" "$out" || { echo "missing: $expected"; cat "$out"; exit 1; }
 done
-after=$(pgrep -c -f 'standin/tidingsbell-' || true)
-[[ $after -le $before ]] || { echo "the run left programs running"; exit 1; }
+[[ $(pgrep -c -f "$programs" || true) -le $before ]] || { echo "the run left programs running"; exit 1; }
 echo "main job ended cleanly"
