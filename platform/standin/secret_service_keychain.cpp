@@ -242,6 +242,12 @@ class SecretServiceKeychain::Call {
 
   [[nodiscard]] SecretService* service() const { return connection_.service; }
 
+  // The items matching the attributes; on failure, none and `error` set.
+  Items search(const Attributes& attributes, SecretSearchFlags flags, GError** error) const {
+    return Items(secret_service_search_sync(connection_.service, &kSchema, attributes.table(),
+                                            flags, nullptr, error));
+  }
+
   // The status for a failed call; a service that is gone or misbehaving is let go, so that the
   // next call reaches whichever instance answers then.
   OSStatus failed(GError* error) {
@@ -264,86 +270,87 @@ SecretServiceKeychain::SecretServiceKeychain() : connection_(std::make_unique<Co
 
 SecretServiceKeychain::~SecretServiceKeychain() = default;
 
-OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query,
-                                             platform::KeychainResult& result) {
+// Every operation: the query checked, then one call at a time on a connected service.
+template <typename Operation>
+OSStatus SecretServiceKeychain::serve(const KeychainQuery& query, Operation operation) {
   const Attributes attributes(query);
   if (!attributes.valid()) return platform::errSecParam;
   const std::lock_guard lock(mutex_);
   Call call(*connection_);
   if (call.service() == nullptr) return platform::errSecNotAvailable;
-  GError* error = nullptr;
-  // Without SECRET_SEARCH_UNLOCK: a locked item is found, never unlocked.
-  const Items items(secret_service_search_sync(call.service(), &kSchema, attributes.table(),
-                                               SECRET_SEARCH_NONE, nullptr, &error));
-  if (error != nullptr) return call.failed(error);
-  SecretItem* item = items.first();  // an unlocked one when there is any
-  if (item == nullptr) return platform::errSecItemNotFound;
-  if (secret_item_get_locked(item) != FALSE) return platform::errSecInteractionNotAllowed;
-  if (!query.returnData.value_or(false)) {
-    result = platform::NotData{};
+  return operation(call, attributes);
+}
+
+OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query,
+                                             platform::KeychainResult& result) {
+  return serve(query, [&](Call& call, const Attributes& attributes) {
+    GError* error = nullptr;
+    // Without SECRET_SEARCH_UNLOCK: a locked item is found, never unlocked.
+    const Items items = call.search(attributes, SECRET_SEARCH_NONE, &error);
+    if (error != nullptr) return call.failed(error);
+    SecretItem* item = items.first();  // an unlocked one when there is any
+    if (item == nullptr) return platform::errSecItemNotFound;
+    if (secret_item_get_locked(item) != FALSE) return platform::errSecInteractionNotAllowed;
+    if (!query.returnData.value_or(false)) {
+      result = platform::NotData{};
+      return platform::errSecSuccess;
+    }
+    if (secret_item_load_secret_sync(item, nullptr, &error) == FALSE) return call.failed(error);
+    SecretValue* value = secret_item_get_secret(item);
+    if (value == nullptr) return platform::errSecInteractionNotAllowed;  // locked since the search
+    gsize length = 0;
+    const auto* data = reinterpret_cast<const std::uint8_t*>(secret_value_get(value, &length));
+    result = platform::Bytes(data, data + length);
+    secret_value_unref(value);
     return platform::errSecSuccess;
-  }
-  if (secret_item_load_secret_sync(item, nullptr, &error) == FALSE) return call.failed(error);
-  SecretValue* value = secret_item_get_secret(item);
-  if (value == nullptr) return platform::errSecInteractionNotAllowed;  // locked since the search
-  gsize length = 0;
-  const auto* data = reinterpret_cast<const std::uint8_t*>(secret_value_get(value, &length));
-  result = platform::Bytes(data, data + length);
-  secret_value_unref(value);
-  return platform::errSecSuccess;
+  });
 }
 
 OSStatus SecretServiceKeychain::deleteItem(const KeychainQuery& query) {
-  const Attributes attributes(query);
-  if (!attributes.valid()) return platform::errSecParam;
-  const std::lock_guard lock(mutex_);
-  Call call(*connection_);
-  if (call.service() == nullptr) return platform::errSecNotAvailable;
-  GError* error = nullptr;
-  const Items items(secret_service_search_sync(call.service(), &kSchema, attributes.table(),
-                                               SECRET_SEARCH_ALL, nullptr, &error));
-  if (error != nullptr) return call.failed(error);
-  if (items.list() == nullptr) return platform::errSecItemNotFound;
-  if (items.anyLocked()) return platform::errSecInteractionNotAllowed;  // delete none of them
-  for (GList* at = items.list(); at != nullptr; at = at->next) {
-    if (secret_item_delete_sync(static_cast<SecretItem*>(at->data), nullptr, &error) == FALSE) {
-      const OSStatus status = call.failed(error);
-      if (status != platform::errSecItemNotFound) return status;  // else: already gone
+  return serve(query, [&](Call& call, const Attributes& attributes) {
+    GError* error = nullptr;
+    const Items items = call.search(attributes, SECRET_SEARCH_ALL, &error);
+    if (error != nullptr) return call.failed(error);
+    if (items.list() == nullptr) return platform::errSecItemNotFound;
+    if (items.anyLocked()) return platform::errSecInteractionNotAllowed;  // delete none of them
+    for (GList* at = items.list(); at != nullptr; at = at->next) {
+      if (secret_item_delete_sync(static_cast<SecretItem*>(at->data), nullptr, &error) == FALSE) {
+        const OSStatus status = call.failed(error);
+        if (status != platform::errSecItemNotFound) return status;  // else: already gone
+      }
     }
-  }
-  return platform::errSecSuccess;
+    return platform::errSecSuccess;
+  });
 }
 
 OSStatus SecretServiceKeychain::add(const KeychainQuery& attributes) {
-  const Attributes match(attributes);
-  if (!match.valid() || !attributes.account) return platform::errSecParam;
-  const std::lock_guard lock(mutex_);
-  Call call(*connection_);
-  if (call.service() == nullptr) return platform::errSecNotAvailable;
-  GError* error = nullptr;
-  const Items existing(secret_service_search_sync(call.service(), &kSchema, match.table(),
-                                                  SECRET_SEARCH_NONE, nullptr, &error));
-  if (error != nullptr) return call.failed(error);
-  if (existing.first() != nullptr) return platform::errSecDuplicateItem;
+  if (!attributes.account) return platform::errSecParam;
+  return serve(attributes, [&](Call& call, const Attributes& match) {
+    GError* error = nullptr;
+    if (call.search(match, SECRET_SEARCH_NONE, &error).first() != nullptr) {
+      return platform::errSecDuplicateItem;
+    }
+    if (error != nullptr) return call.failed(error);
 
-  const Owned<SecretCollection> collection(secret_collection_for_alias_sync(
-      call.service(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
-  if (error != nullptr) return call.failed(error);
-  // No default collection yet: making one asks the user for its password.
-  if (!collection || secret_collection_get_locked(collection.get()) != FALSE) {
-    return platform::errSecInteractionNotAllowed;
-  }
-  const platform::Bytes bytes = attributes.valueData.value_or(platform::Bytes{});
-  SecretValue* value =
-      secret_value_new(bytes.empty() ? "" : reinterpret_cast<const gchar*>(bytes.data()),
-                       static_cast<gssize>(bytes.size()), kContentType);
-  const std::string label = *attributes.service + " (" + *attributes.account + ")";
-  const Owned<SecretItem> item(secret_item_create_sync(collection.get(), &kSchema, match.table(),
-                                                       label.c_str(), value,
-                                                       SECRET_ITEM_CREATE_NONE, nullptr, &error));
-  secret_value_unref(value);
-  if (!item) return call.failed(error);
-  return platform::errSecSuccess;
+    const Owned<SecretCollection> collection(secret_collection_for_alias_sync(
+        call.service(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
+    if (error != nullptr) return call.failed(error);
+    // No default collection yet: making one asks the user for its password.
+    if (!collection || secret_collection_get_locked(collection.get()) != FALSE) {
+      return platform::errSecInteractionNotAllowed;
+    }
+    const platform::Bytes bytes = attributes.valueData.value_or(platform::Bytes{});
+    SecretValue* value =
+        secret_value_new(bytes.empty() ? "" : reinterpret_cast<const gchar*>(bytes.data()),
+                         static_cast<gssize>(bytes.size()), kContentType);
+    const std::string label = *attributes.service + " (" + *attributes.account + ")";
+    const Owned<SecretItem> item(secret_item_create_sync(collection.get(), &kSchema, match.table(),
+                                                         label.c_str(), value,
+                                                         SECRET_ITEM_CREATE_NONE, nullptr, &error));
+    secret_value_unref(value);
+    if (!item) return call.failed(error);
+    return platform::errSecSuccess;
+  });
 }
 
 }  // namespace tidingsbell::standin

@@ -38,6 +38,9 @@ class SecretServiceKeychain final : public platform::Keychain {
   struct Connection;
   class Call;
 
+  template <typename Operation>
+  platform::OSStatus serve(const platform::KeychainQuery& query, Operation operation);
+
   std::mutex mutex_;
   std::unique_ptr<Connection> connection_;
   bool answered_ = false;
