@@ -15,7 +15,16 @@ endif()
 set(TIDINGSBELL_MACOS_SDK "${TIDINGSBELL_MACOS_SDK}" CACHE PATH "macOS SDK folder")
 set(CMAKE_OSX_SYSROOT "${TIDINGSBELL_MACOS_SDK}" CACHE PATH "")
 
-set(llvm /usr/lib/llvm-14/bin)
+# The LLVM tools beside Debian's default clang (llvm-lipo, llvm-libtool-darwin, ld64.lld), which
+# are not all on the PATH under those names.
+execute_process(COMMAND llvm-config --bindir OUTPUT_VARIABLE llvm OUTPUT_STRIP_TRAILING_WHITESPACE
+                ERROR_QUIET)
+foreach(tool ld64.lld llvm-lipo llvm-libtool-darwin)
+  if(NOT EXISTS "${llvm}/${tool}")
+    message(FATAL_ERROR "No ${tool} in LLVM's folder ('${llvm}', from llvm-config --bindir): "
+                        "install Debian's clang, lld and llvm")
+  endif()
+endforeach()
 set(CMAKE_CXX_COMPILER clang++)
 # The -arch options CMAKE_OSX_ARCHITECTURES adds pick each slice's processor.
 set(CMAKE_CXX_COMPILER_TARGET arm64-apple-macos15.0)
