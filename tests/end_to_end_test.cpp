@@ -68,7 +68,7 @@ TEST_F(EndToEnd, WithoutASessionBusTheFileKeychainIsUsedAndTheWindowSaysWhere) {
   run("tidingsbell-settings", {"type ghp_filed", "submit", "show"});
   const auto file = folder.path() / "data" / "tidingsbell" / "keychain.json";
   EXPECT_EQ(lastErrors, "tidingsbell-settings: the settings are kept in the file " + file.string() +
-                            " (not encrypted): no Secret Service answers on the session bus\n");
+                            " (not encrypted): there is no Secret Service on the session bus\n");
   EXPECT_EQ(findToken(), "6768705f66696c6564\n");  // "ghp_filed"
   const auto help = testing::runToEnd({programPath("tidingsbell-keychain"), "--help"}, env);
   EXPECT_NE(help.out.find("the file " + file.string()), std::string::npos) << help.out;

@@ -103,6 +103,31 @@ echo "== the daemon back"
 check "nothing was lost" test "$(lookup personal_access_token)" = "$token"
 check "the running Safari reaches it again" \
   test "$(safari 'advance 61' validate)" = 'badge enabled=true text="3"'
+echo "== a daemon, then a bus, that stop answering: bounded, and still the keyring"
+export TIDINGSBELL_STANDIN_KEYRING_TIMEOUT=1
+kill -STOP "$(<"$TIDINGSBELL_TEST_KEYRING/daemon.pid")"
+settings "type ghp_refused" submit >/dev/null
+check "a program started now saves nowhere else" no_file_holds_a_keychain
+check "and answers: not available" test "$(find_status)" = -25291
+kill -CONT "$(<"$TIDINGSBELL_TEST_KEYRING/daemon.pid")"
+bus=$(pgrep -f "^dbus-daemon .*$TIDINGSBELL_TEST_KEYRING")
+kill -STOP "$bus"
+check "a bus that accepts and never answers: not available" test "$(find_status)" = -25291
+kill -CONT "$bus"
+unset TIDINGSBELL_STANDIN_KEYRING_TIMEOUT
+check "the token is still the one saved" test "$(lookup personal_access_token)" = "$token"
+
+echo "== programs adding the same item at once: one item, one success"
+tool delete
+adders=()
+for i in $(seq 8); do
+  { tool add -w "v$i" >/dev/null 2>&1 && echo added; } >>"$work/adds" &
+  adders+=($!)
+done
+wait "${adders[@]}" || true  # all but one find the item there
+check "one add succeeded" test "$(grep -c added "$work/adds")" = 1
+check "one item" test "$(secret-tool search --all service "$service" account personal_access_token 2>&1 | grep -c '^\[')" = 1
+
 printf 'quit\n' >&4
 check "Safari exits cleanly" wait "$safari_pid"
 safari_pid=""

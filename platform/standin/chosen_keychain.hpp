@@ -17,7 +17,7 @@ struct ChosenKeychain {
 
   platform::Keychain& keychain;
   Kind kind;
-  bool fellBack;               // the file because no Secret Service answered, not by request
+  bool fellBack;               // the file because no Secret Service is there, not by request
   std::filesystem::path file;  // the file keychain's path; empty for the Secret Service
 
   // One line for people: which keychain, and where the items are.

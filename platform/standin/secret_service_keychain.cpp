@@ -1,10 +1,18 @@
 #include "platform/standin/secret_service_keychain.hpp"
 
+#include <fcntl.h>
 #include <libsecret/secret.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
+
+#include "platform/standin/paths.hpp"
 
 namespace tidingsbell::standin {
 namespace {
@@ -70,6 +78,16 @@ GType promptlessServiceType() {
   return type;
 }
 
+// No answer in time: a daemon or a bus that stopped answering, or our own bound on a call.
+bool isHung(const GError* error) {
+  if (error->domain == g_dbus_error_quark()) {
+    return error->code == G_DBUS_ERROR_NO_REPLY || error->code == G_DBUS_ERROR_TIMEOUT ||
+           error->code == G_DBUS_ERROR_TIMED_OUT;
+  }
+  return error->domain == g_io_error_quark() &&
+         (error->code == G_IO_ERROR_CANCELLED || error->code == G_IO_ERROR_TIMED_OUT);
+}
+
 bool isGone(const GError* error) {
   if (error->domain == g_dbus_error_quark()) {
     switch (error->code) {
@@ -87,8 +105,7 @@ bool isGone(const GError* error) {
   }
   if (error->domain == g_io_error_quark()) {
     return error->code == G_IO_ERROR_CLOSED || error->code == G_IO_ERROR_CONNECTION_CLOSED ||
-           error->code == G_IO_ERROR_BROKEN_PIPE || error->code == G_IO_ERROR_NOT_CONNECTED ||
-           error->code == G_IO_ERROR_TIMED_OUT;
+           error->code == G_IO_ERROR_BROKEN_PIPE || error->code == G_IO_ERROR_NOT_CONNECTED;
   }
   return false;
 }
@@ -110,8 +127,68 @@ OSStatus statusFor(const GError* error) {
   if (error->domain == g_dbus_error_quark() && error->code == G_DBUS_ERROR_UNKNOWN_OBJECT) {
     return platform::errSecItemNotFound;  // deleted by someone else since the search
   }
-  return isGone(error) ? platform::errSecNotAvailable : platform::errSecIO;
+  return isGone(error) || isHung(error) ? platform::errSecNotAvailable : platform::errSecIO;
 }
+
+// Cancels a call's GCancellable once its bound has passed, unless the call ended first. Every
+// synchronous libsecret and GDBus call takes that cancellable, so a daemon or a bus that stops
+// answering costs a caller the bound, not D-Bus's 25 s a message (or, while a connection is
+// authenticated, no limit at all).
+class Watchdog {
+ public:
+  Watchdog(GCancellable* cancellable, std::chrono::milliseconds bound) {
+    try {
+      thread_ = std::thread([this, cancellable, bound] {
+        std::unique_lock lock(mutex_);
+        if (!ended_.wait_for(lock, bound, [this] { return done_; })) {
+          g_cancellable_cancel(cancellable);
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: the call runs under D-Bus's own time-outs alone.
+    }
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+  ~Watchdog() {
+    {
+      const std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    ended_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// Taken around an add's search and create, by every process: without it two programs adding the
+// same item at once would both find none and both create one, where the platform's keychain
+// lets one add succeed and answers the other with errSecDuplicateItem. Best effort: where the
+// lock file cannot be made, the add goes on without it.
+class AddLock {
+ public:
+  AddLock() {
+    std::error_code ignored;
+    const auto folder = dataDirectory();
+    std::filesystem::create_directories(folder, ignored);
+    fd_ = ::open((folder / "keyring-add.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  AddLock(const AddLock&) = delete;
+  AddLock& operator=(const AddLock&) = delete;
+  ~AddLock() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
+  }
+
+ private:
+  int fd_ = -1;
+};
 
 // A query's service and account as the attributes to match or store. Only text the Secret
 // Service can carry is accepted (UTF-8 without NUL), and never a query without a service, which
@@ -185,6 +262,9 @@ struct SecretServiceKeychain::Connection {
   GMainContext* context = g_main_context_new();
   GDBusConnection* bus = nullptr;
   SecretService* service = nullptr;
+  // After a call that got no answer, the calls within one bound fail at once rather than each
+  // waiting out its own: a save (a read, a delete, an add) costs one bound, not three.
+  std::chrono::steady_clock::time_point quietUntil;
 
   Connection() = default;
   Connection(const Connection&) = delete;
@@ -195,20 +275,22 @@ struct SecretServiceKeychain::Connection {
     g_main_context_unref(context);
   }
 
-  bool connect() {
+  // Connects, within the call's bound. False when it could not; then `hung` says whether that
+  // was for want of an answer (something is there and stopped answering) rather than nothing
+  // being there to answer.
+  bool connect(GCancellable* cancellable, bool& hung) {
     GError* error = nullptr;
     if (bus == nullptr) {
-      bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-      if (bus == nullptr) {
-        g_clear_error(&error);
-        return false;
-      }
+      bus = g_bus_get_sync(G_BUS_TYPE_SESSION, cancellable, &error);
       // GLib ends the process when the session bus goes away; here that is only a keychain
       // that is no longer available.
-      g_dbus_connection_set_exit_on_close(bus, FALSE);
+      if (bus != nullptr) g_dbus_connection_set_exit_on_close(bus, FALSE);
     }
-    service = secret_service_open_sync(promptlessServiceType(), nullptr,
-                                       SECRET_SERVICE_OPEN_SESSION, nullptr, &error);
+    if (bus != nullptr) {
+      service = secret_service_open_sync(promptlessServiceType(), nullptr,
+                                         SECRET_SERVICE_OPEN_SESSION, cancellable, &error);
+    }
+    hung = error != nullptr && isHung(error);
     g_clear_error(&error);
     if (service == nullptr) disconnect();  // the bus too: the next call starts from nothing
     return service != nullptr;
@@ -225,13 +307,19 @@ struct SecretServiceKeychain::Connection {
   }
 };
 
-// One call into libsecret with the connection's context current, connecting first when the
-// last call found the service gone.
+// One call into libsecret with the connection's context current and a bound on how long it may
+// wait for answers, connecting first when the last call found the service gone.
 class SecretServiceKeychain::Call {
  public:
-  explicit Call(Connection& connection) : connection_(connection) {
+  Call(Connection& connection, std::chrono::milliseconds bound)
+      : connection_(connection), bound_(bound) {
     g_main_context_push_thread_default(connection_.context);
-    if (connection_.service == nullptr) connection_.connect();
+    if (connection_.service == nullptr &&
+        std::chrono::steady_clock::now() >= connection_.quietUntil) {
+      bool hung = false;
+      if (!connection_.connect(cancellable_, hung) && hung) noAnswer();
+      hung_ = hung;
+    }
   }
   Call(const Call&) = delete;
   Call& operator=(const Call&) = delete;
@@ -241,31 +329,47 @@ class SecretServiceKeychain::Call {
   }
 
   [[nodiscard]] SecretService* service() const { return connection_.service; }
+  [[nodiscard]] GCancellable* cancellable() const { return cancellable_; }
+  // Whether connecting failed for want of an answer rather than for want of a service.
+  [[nodiscard]] bool hung() const { return hung_; }
 
   // The items matching the attributes; on failure, none and `error` set.
   Items search(const Attributes& attributes, SecretSearchFlags flags, GError** error) const {
     return Items(secret_service_search_sync(connection_.service, &kSchema, attributes.table(),
-                                            flags, nullptr, error));
+                                            flags, cancellable_, error));
   }
 
   // The status for a failed call; a service that is gone or misbehaving is let go, so that the
   // next call reaches whichever instance answers then.
   OSStatus failed(GError* error) {
+    const bool hung = isHung(error);
     const OSStatus status = statusFor(error);
     g_clear_error(&error);
     if (status == platform::errSecNotAvailable || status == platform::errSecIO) {
       connection_.disconnect();
     }
+    if (hung) noAnswer();
     return status;
   }
 
  private:
+  void noAnswer() { connection_.quietUntil = std::chrono::steady_clock::now() + bound_; }
+
   Connection& connection_;
+  std::chrono::milliseconds bound_;
+  bool hung_ = false;
+  // Declared last, so that the watchdog ends (and can no longer cancel) before the cancellable
+  // is released.
+  Owned<GCancellable> cancellableOwner_{g_cancellable_new()};
+  GCancellable* cancellable_ = cancellableOwner_.get();
+  Watchdog watchdog_{cancellable_, bound_};
 };
 
-SecretServiceKeychain::SecretServiceKeychain() : connection_(std::make_unique<Connection>()) {
-  const Call call(*connection_);
+SecretServiceKeychain::SecretServiceKeychain(std::chrono::milliseconds bound)
+    : bound_(bound), connection_(std::make_unique<Connection>()) {
+  const Call call(*connection_, bound_);
   answered_ = call.service() != nullptr;
+  absent_ = !answered_ && !call.hung();
 }
 
 SecretServiceKeychain::~SecretServiceKeychain() = default;
@@ -276,7 +380,7 @@ OSStatus SecretServiceKeychain::serve(const KeychainQuery& query, Operation oper
   const Attributes attributes(query);
   if (!attributes.valid()) return platform::errSecParam;
   const std::lock_guard lock(mutex_);
-  Call call(*connection_);
+  Call call(*connection_, bound_);
   if (call.service() == nullptr) return platform::errSecNotAvailable;
   return operation(call, attributes);
 }
@@ -295,7 +399,9 @@ OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query,
       result = platform::NotData{};
       return platform::errSecSuccess;
     }
-    if (secret_item_load_secret_sync(item, nullptr, &error) == FALSE) return call.failed(error);
+    if (secret_item_load_secret_sync(item, call.cancellable(), &error) == FALSE) {
+      return call.failed(error);
+    }
     SecretValue* value = secret_item_get_secret(item);
     if (value == nullptr) return platform::errSecInteractionNotAllowed;  // locked since the search
     gsize length = 0;
@@ -314,7 +420,8 @@ OSStatus SecretServiceKeychain::deleteItem(const KeychainQuery& query) {
     if (items.list() == nullptr) return platform::errSecItemNotFound;
     if (items.anyLocked()) return platform::errSecInteractionNotAllowed;  // delete none of them
     for (GList* at = items.list(); at != nullptr; at = at->next) {
-      if (secret_item_delete_sync(static_cast<SecretItem*>(at->data), nullptr, &error) == FALSE) {
+      if (secret_item_delete_sync(static_cast<SecretItem*>(at->data), call.cancellable(), &error) ==
+          FALSE) {
         const OSStatus status = call.failed(error);
         if (status != platform::errSecItemNotFound) return status;  // else: already gone
       }
@@ -326,14 +433,16 @@ OSStatus SecretServiceKeychain::deleteItem(const KeychainQuery& query) {
 OSStatus SecretServiceKeychain::add(const KeychainQuery& attributes) {
   if (!attributes.account) return platform::errSecParam;
   return serve(attributes, [&](Call& call, const Attributes& match) {
+    const AddLock lock;
     GError* error = nullptr;
     if (call.search(match, SECRET_SEARCH_NONE, &error).first() != nullptr) {
       return platform::errSecDuplicateItem;
     }
     if (error != nullptr) return call.failed(error);
 
-    const Owned<SecretCollection> collection(secret_collection_for_alias_sync(
-        call.service(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &error));
+    const Owned<SecretCollection> collection(
+        secret_collection_for_alias_sync(call.service(), SECRET_COLLECTION_DEFAULT,
+                                         SECRET_COLLECTION_NONE, call.cancellable(), &error));
     if (error != nullptr) return call.failed(error);
     // No default collection yet: making one asks the user for its password.
     if (!collection || secret_collection_get_locked(collection.get()) != FALSE) {
@@ -344,9 +453,9 @@ OSStatus SecretServiceKeychain::add(const KeychainQuery& attributes) {
         secret_value_new(bytes.empty() ? "" : reinterpret_cast<const gchar*>(bytes.data()),
                          static_cast<gssize>(bytes.size()), kContentType);
     const std::string label = *attributes.service + " (" + *attributes.account + ")";
-    const Owned<SecretItem> item(secret_item_create_sync(collection.get(), &kSchema, match.table(),
-                                                         label.c_str(), value,
-                                                         SECRET_ITEM_CREATE_NONE, nullptr, &error));
+    const Owned<SecretItem> item(
+        secret_item_create_sync(collection.get(), &kSchema, match.table(), label.c_str(), value,
+                                SECRET_ITEM_CREATE_NONE, call.cancellable(), &error));
     secret_value_unref(value);
     if (!item) return call.failed(error);
     return platform::errSecSuccess;

@@ -7,11 +7,13 @@
 // It answers as the platform's keychain does: errSecItemNotFound, errSecDuplicateItem, value data
 // never narrowing a match. It never asks the user anything: where the keyring would have to
 // prompt (a locked collection, no default collection yet) the call fails with
-// errSecInteractionNotAllowed. A Secret Service that is gone gives errSecNotAvailable, and the
-// next call connects afresh; nothing is ever written anywhere else.
+// errSecInteractionNotAllowed. A Secret Service that is gone, or that does not answer within the
+// bound, gives errSecNotAvailable, and a later call connects afresh; nothing is ever written
+// anywhere else.
 //
 // Safe to call from any thread: calls are taken one at a time.
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -21,13 +23,22 @@ namespace tidingsbell::standin {
 
 class SecretServiceKeychain final : public platform::Keychain {
  public:
-  SecretServiceKeychain();  // connects to the Secret Service on the session bus
+  // How long one operation may wait for the Secret Service's answers: a keyring answers in
+  // milliseconds, so this only bounds one that has stopped answering.
+  static constexpr std::chrono::milliseconds kDefaultBound{5000};
+
+  // Connects to the Secret Service on the session bus.
+  explicit SecretServiceKeychain(std::chrono::milliseconds bound = kDefaultBound);
   SecretServiceKeychain(const SecretServiceKeychain&) = delete;
   SecretServiceKeychain& operator=(const SecretServiceKeychain&) = delete;
   ~SecretServiceKeychain() override;
 
   // Whether a Secret Service answered when this keychain was made.
   [[nodiscard]] bool answered() const { return answered_; }
+  // Whether none was there to answer (no session bus, or nothing serving the Secret Service on
+  // it). One that is there but did not answer in time is not absent: it is a keyring that has
+  // stopped answering, which is an error, never a reason to keep the token somewhere else.
+  [[nodiscard]] bool absent() const { return absent_; }
 
   platform::OSStatus copyMatching(const platform::KeychainQuery& query,
                                   platform::KeychainResult& result) override;
@@ -41,9 +52,11 @@ class SecretServiceKeychain final : public platform::Keychain {
   template <typename Operation>
   platform::OSStatus serve(const platform::KeychainQuery& query, Operation operation);
 
+  std::chrono::milliseconds bound_;
   std::mutex mutex_;
   std::unique_ptr<Connection> connection_;
   bool answered_ = false;
+  bool absent_ = false;
 };
 
 }  // namespace tidingsbell::standin
