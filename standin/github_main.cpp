@@ -124,17 +124,18 @@ int main(int argc, char** argv) {
     options.body = text.str();
   }
 
-  // Every thread inherits the blocked signals; the main thread alone waits for them.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   try {
     options.certificates =
         tidingsbell::standin::ensureCertificates(certs, {"api.github.com", "github.com"});
+    // Every thread inherits the blocked signals; the main thread alone waits for them. Not
+    // before the certificates are ready: until then a signal ends the program as any other.
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     GithubServer server(std::move(options));
     const int port = server.start();
     std::printf("listening 127.0.0.1:%d\n", port);
