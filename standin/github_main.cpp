@@ -74,9 +74,11 @@ int main(int argc, char** argv) {
   GithubServerOptions options;
   std::string certs;
   std::optional<std::string> bodyFile;
+  if (auto status = tidingsbell::standin::answerStandardOption(kProgram, argc, argv)) {
+    return *status;
+  }
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
-    if (auto status = tidingsbell::standin::answerStandardOption(kProgram, flag)) return *status;
     if (flag == "--stall") {
       options.stall = true;
       continue;
