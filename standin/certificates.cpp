@@ -10,6 +10,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/standin/stored_file.hpp"
+
 namespace tidingsbell::standin {
 namespace {
 
@@ -75,11 +77,18 @@ void writePem(const std::filesystem::path& path, X509* cert, EVP_PKEY* key) {
 CertificatePaths ensureCertificates(const std::filesystem::path& folder,
                                     const std::vector<std::string>& hostNames) {
   const CertificatePaths paths{folder / "ca.pem", folder / "server.pem", folder / "server-key.pem"};
-  if (std::filesystem::exists(paths.caCertificate) &&
-      std::filesystem::exists(paths.serverCertificate) &&
-      std::filesystem::exists(paths.serverKey)) {
-    return paths;
+  // Read without blocking: a FIFO in a file's place would hang both the reading (OpenSSL's) and
+  // the writing here for good.
+  bool complete = true;
+  for (const auto* path : {&paths.caCertificate, &paths.serverCertificate, &paths.serverKey}) {
+    const SmallFile file = readSmallFile(*path, 1024 * 1024);
+    if (file.state == SmallFile::State::Missing) {
+      complete = false;
+    } else if (file.state != SmallFile::State::Read) {
+      throw std::runtime_error("cannot read " + path->string() + ": not a readable regular file");
+    }
   }
+  if (complete) return paths;
   std::filesystem::create_directories(folder);
 
   const Key caKey = newKey();

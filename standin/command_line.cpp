@@ -15,23 +15,24 @@ void writeUsage(std::FILE* to, const Program& program) {
 
 }  // namespace
 
-std::optional<int> answerStandardOption(const Program& program, std::string_view argument) {
+std::optional<int> answerStandardOption(const Program& program, int argc, char** argv) {
+  if (argc < 2) return std::nullopt;
+  const std::string_view argument = argv[1];
+  if (argument != "--help" && argument != "--version") return std::nullopt;
+  if (argc > 2) return usageError(program, std::string("unexpected argument ") + argv[2]);
   if (argument == "--help") {
     writeUsage(stdout, program);
     std::printf("%.*s\n", static_cast<int>(program.summary.size()), program.summary.data());
     return outputStatus(program);
   }
-  if (argument == "--version") {
-    std::printf("%.*s %s\n", static_cast<int>(program.name.size()), program.name.data(),
-                kTidingsbellVersion);
-    return outputStatus(program);
-  }
-  return std::nullopt;
+  std::printf("%.*s %s\n", static_cast<int>(program.name.size()), program.name.data(),
+              kTidingsbellVersion);
+  return outputStatus(program);
 }
 
 std::optional<int> answerArguments(const Program& program, int argc, char** argv) {
   if (argc < 2) return std::nullopt;
-  if (auto status = answerStandardOption(program, argv[1])) return status;
+  if (auto status = answerStandardOption(program, argc, argv)) return status;
   return usageError(program, std::string("unexpected argument ") + argv[1]);
 }
 

@@ -18,8 +18,9 @@ struct Program {
   std::string_view summary;  // one line saying what the program is for
 };
 
-// The exit status when `argument` is `--help` or `--version` (after answering it); none otherwise.
-std::optional<int> answerStandardOption(const Program& program, std::string_view argument);
+// The exit status when the first argument is `--help` or `--version`: after answering it, or a
+// usage error when other arguments follow; none otherwise.
+std::optional<int> answerStandardOption(const Program& program, int argc, char** argv);
 
 // After a program's last output: 0 when everything it printed on standard output was written,
 // else 1, with a line on standard error (a full disk, a closed pipe: the output is lost).

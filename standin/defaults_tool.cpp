@@ -118,7 +118,7 @@ std::string formatIso8601(platform::Date date) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return usage("missing command");
-  if (auto status = standin::answerStandardOption(kProgram, argv[1])) return *status;
+  if (auto status = standin::answerStandardOption(kProgram, argc, argv)) return *status;
   const std::string_view command = argv[1];
   const int wanted = command == "write" ? 6 : command == "read" || command == "delete" ? 4 : 0;
   if (wanted == 0) return usage("unknown command " + std::string(command));

@@ -74,9 +74,11 @@ int main(int argc, char** argv) {
   GithubServerOptions options;
   std::string certs;
   std::optional<std::string> bodyFile;
+  if (auto status = tidingsbell::standin::answerStandardOption(kProgram, argc, argv)) {
+    return *status;
+  }
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
-    if (auto status = tidingsbell::standin::answerStandardOption(kProgram, flag)) return *status;
     if (flag == "--stall") {
       options.stall = true;
       continue;
@@ -124,17 +126,18 @@ int main(int argc, char** argv) {
     options.body = text.str();
   }
 
-  // Every thread inherits the blocked signals; the main thread alone waits for them.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   try {
     options.certificates =
         tidingsbell::standin::ensureCertificates(certs, {"api.github.com", "github.com"});
+    // Every thread inherits the blocked signals; the main thread alone waits for them. Not
+    // before the certificates are ready: until then a signal ends the program as any other.
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     GithubServer server(std::move(options));
     const int port = server.start();
     std::printf("listening 127.0.0.1:%d\n", port);

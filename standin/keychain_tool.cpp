@@ -43,8 +43,8 @@ std::string statusText(platform::OSStatus status) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return usage("missing command");
-  if (auto status = standin::answerStandardOption(kProgram, argv[1])) {
-    if (std::string_view(argv[1]) == "--help") {
+  if (auto status = standin::answerStandardOption(kProgram, argc, argv)) {
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
       std::printf("It works on the keychain the other programs use: %s.\n",
                   standin::chosenKeychain().description().c_str());
     }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -86,6 +87,8 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
   }
   const std::vector<std::vector<std::string>> usageErrors = {
       {"tidingsbell-safari", "--verbose"},
+      {"tidingsbell-keychain", "--help", "extra"},
+      {"tidingsbell-github", "--version", "x"},
       {"tidingsbell-github", "--certs"},
       {"tidingsbell-github", "--certs", "dir", "--frobnicate"},
       {"tidingsbell-github", "--certs", "dir", "--port", " 1"},
@@ -115,7 +118,8 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
   }
 }
 
-// Failures of the work itself exit 1: output that could not be written, a body that is a folder.
+// Failures of the work itself exit 1: output that could not be written, a body that is a folder,
+// a FIFO among the certificates (opened, it would block for good).
 TEST_F(ToolTest, OutputThatCannotBeWrittenAndAFolderAsTheBodyExitOne) {
   ASSERT_EQ(keychain({"add", "-s", "svc", "-a", "acct", "-w", "v"}).status, 0);
   ASSERT_EQ(defaults({"write", kDomain, "k", "-int", "1"}).status, 0);
@@ -134,11 +138,19 @@ TEST_F(ToolTest, OutputThatCannotBeWrittenAndAFolderAsTheBodyExitOne) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("cannot write standard output"), std::string::npos) << run.err;
   }
-  const ToolRun folderBody =
-      run("tidingsbell-github", {"--certs", (home.path() / "certs").string(), "--status", "200",
-                                 "--body", home.path().string()});
-  EXPECT_EQ(folderBody.status, 1);
-  EXPECT_EQ(folderBody.out, "");
+  const auto fifoCerts = home.path() / "fifo-certs";
+  std::filesystem::create_directory(fifoCerts);
+  ASSERT_EQ(::mkfifo((fifoCerts / "ca.pem").c_str(), 0600), 0);
+  const std::vector<std::vector<std::string>> unusable = {
+      {"--certs", (home.path() / "certs").string(), "--status", "200", "--body",
+       home.path().string()},
+      {"--certs", fifoCerts.string()}};
+  for (const auto& args : unusable) {
+    SCOPED_TRACE(args.back());
+    const ToolRun failed = run("tidingsbell-github", args);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "");
+  }
 }
 
 // What the stores' own readers would refuse is refused before anything is written: a name or
