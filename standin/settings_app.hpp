@@ -39,7 +39,6 @@ class SettingsApp {
       "reopen | wait | quit";
 
  private:
-  class ViewController;
   struct Window;
   void loadWindow();
 
