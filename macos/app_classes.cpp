@@ -20,6 +20,7 @@ namespace tidingsbell::macos {
 namespace {
 
 using namespace apple;
+using Controller = tidingsbell::ViewController;
 
 Class controllerBase() {
   return "NSViewController"_cls;
@@ -38,17 +39,17 @@ void willTerminate(id /*self*/, SEL /*cmd*/, id /*notification*/) {
 // --- ViewController ----------------------------------------------------------------------------
 
 // The instance's controller, made by its initializer and deleted by its dealloc.
-tidingsbell::ViewController*& controllerSlot(id self) {
+Controller*& controllerSlot(id self) {
   Ivar ivar = class_getInstanceVariable("ViewController"_cls, "_controller");
-  return *reinterpret_cast<tidingsbell::ViewController**>(reinterpret_cast<char*>(self) +
-                                                          ivar_getOffset(ivar));
+  return *reinterpret_cast<Controller**>(reinterpret_cast<char*>(self) + ivar_getOffset(ivar));
 }
 
-tidingsbell::ViewController& controller(id self) {
+Controller& controller(id self) {
   return *controllerSlot(self);
 }
 
 // A getter's answer: the caller's to use until the pool drains, as a property's getter returns it.
+// Every control an outlet here loads is the wrapper that its handle (controls.cpp) made.
 template <typename Wrapper, typename Control>
 id returned(const std::shared_ptr<Control>& control) {
   if (control == nullptr) return nullptr;
@@ -105,25 +106,22 @@ void muteValueChange(id self, SEL /*cmd*/, id sender) {
   controller(self).muteValueChange(sender != nullptr ? &seamSender : nullptr);
 }
 
-// The controller is made first, so that its main-thread check comes before the base's work.
-id initialized(id self, std::unique_ptr<tidingsbell::ViewController> made) {
-  if (self != nullptr) delete std::exchange(controllerSlot(self), made.release());
-  return self;
+// The controller is made before the base's work, so that its main-thread check comes first and
+// an outlet the base connects has a home; a base that fails releases the instance, and dealloc
+// deletes the controller.
+void makeController(id self, Controller::Initializer initializer) {
+  delete std::exchange(controllerSlot(self), new Controller(appPlatform(), initializer));
 }
 
 id initWithNibName(id self, SEL /*cmd*/, id nibName, id bundle) {
-  auto made = std::make_unique<tidingsbell::ViewController>(
-      appPlatform(), tidingsbell::ViewController::Initializer::NibName);
-  return initialized(
-      sendSuper<id, id, id>(self, controllerBase(), "initWithNibName:bundle:"_sel, nibName, bundle),
-      std::move(made));
+  makeController(self, Controller::Initializer::NibName);
+  return sendSuper<id, id, id>(self, controllerBase(), "initWithNibName:bundle:"_sel, nibName,
+                               bundle);
 }
 
 id initWithCoder(id self, SEL /*cmd*/, id coder) {
-  auto made = std::make_unique<tidingsbell::ViewController>(
-      appPlatform(), tidingsbell::ViewController::Initializer::Coder);
-  return initialized(sendSuper<id, id>(self, controllerBase(), "initWithCoder:"_sel, coder),
-                     std::move(made));
+  makeController(self, Controller::Initializer::Coder);
+  return sendSuper<id, id>(self, controllerBase(), "initWithCoder:"_sel, coder);
 }
 
 // The runtime frees the instance but not the controller: deleting it releases the label and

@@ -36,28 +36,6 @@ class TerminalButton final : public platform::Button {
   long state_ = 0;
 };
 
-// The outlets as the view hierarchy and the controller share the controls: the hierarchy owns
-// them, the label's outlet keeps its control too, and the other outlets let theirs go with it.
-template <typename Control>
-class StrongOutlet final : public platform::Outlet<Control> {
- public:
-  explicit StrongOutlet(std::shared_ptr<Control> control) : control_(std::move(control)) {}
-  [[nodiscard]] std::shared_ptr<Control> load() const override { return control_; }
-
- private:
-  std::shared_ptr<Control> control_;
-};
-
-template <typename Control>
-class WeakOutlet final : public platform::Outlet<Control> {
- public:
-  explicit WeakOutlet(const std::shared_ptr<Control>& control) : control_(control) {}
-  [[nodiscard]] std::shared_ptr<Control> load() const override { return control_.lock(); }
-
- private:
-  std::weak_ptr<Control> control_;
-};
-
 // What a secure text field shows: one bullet per character (code point) of the text, never the
 // text itself.
 std::string bullets(std::string_view text) {
