@@ -104,7 +104,7 @@ void SettingsApp::loadWindow() {
       std::make_unique<WeakOutlet<platform::TextField>>(window->tokenField));
   controller.setSubmitButton(std::make_unique<WeakOutlet<platform::Button>>(window->submitButton));
   controller.setMuteSwitch(std::make_unique<WeakOutlet<platform::Button>>(window->muteButton));
-  controller.viewDidLoad([] {});
+  controller.viewDidLoad([] {});  // a terminal window has no base class with work of its own
   window_ = std::move(window);
 }
 
