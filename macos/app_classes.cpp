@@ -1,10 +1,12 @@
 // The host application's run-time classes, registered by a load-time constructor so that they
 // exist before the interface file is loaded. Each method converts its arguments into seam
-// objects and calls the delegate's C++ entry or the settings window's function that does its job
-// (app/ViewController.hpp); the outlets live in the instance variables the interface loader sets,
-// the label strong and the other three weak.
+// objects and calls the C++ entry that does its job: the delegate's, or that of the instance's
+// controller (app/ViewController.hpp), which holds the outlets as the handles made here, the
+// label strong and the other three weak.
 
 #include <cstdlib>
+#include <memory>
+#include <utility>
 
 #include "app/AppDelegate.hpp"
 #include "app/ViewController.hpp"
@@ -18,6 +20,7 @@ namespace tidingsbell::macos {
 namespace {
 
 using namespace apple;
+using Controller = tidingsbell::ViewController;
 
 Class controllerBase() {
   return "NSViewController"_cls;
@@ -35,129 +38,106 @@ void willTerminate(id /*self*/, SEL /*cmd*/, id /*notification*/) {
 
 // --- ViewController ----------------------------------------------------------------------------
 
-id* slot(id self, const char* ivarName) {
-  Ivar ivar = class_getInstanceVariable("ViewController"_cls, ivarName);
-  return reinterpret_cast<id*>(reinterpret_cast<char*>(self) + ivar_getOffset(ivar));
+// The instance's controller, made by its initializer and deleted by its dealloc.
+Controller*& controllerSlot(id self) {
+  Ivar ivar = class_getInstanceVariable("ViewController"_cls, "_controller");
+  return *reinterpret_cast<Controller**>(reinterpret_cast<char*>(self) + ivar_getOffset(ivar));
 }
 
-// A weak outlet's control, retained for the length of a call (nil once the control is gone).
-Owned loadWeak(id self, const char* ivarName) {
-  return Owned::adopt(objc_loadWeakRetained(slot(self, ivarName)));
+Controller& controller(id self) {
+  return *controllerSlot(self);
 }
 
-void check(const char* entry) {
-  requireMainThread(appPlatform(), entry);
-}
-
-id weakGetter(id self, const char* ivarName, const char* entry) {
-  check(entry);
-  return objc_autorelease(objc_loadWeakRetained(slot(self, ivarName)));
+// A getter's answer: the caller's to use until the pool drains, as a property's getter returns it.
+// Every control an outlet here loads is the wrapper that its handle (controls.cpp) made.
+template <typename Wrapper, typename Control>
+id returned(const std::shared_ptr<Control>& control) {
+  if (control == nullptr) return nullptr;
+  return objc_autorelease(retainReference(static_cast<const Wrapper&>(*control).object()));
 }
 
 id appNameLabel(id self, SEL /*cmd*/) {
-  check("ViewController appNameLabel");
-  return *slot(self, "_appNameLabel");
+  return returned<TextField>(controller(self).appNameLabel());
 }
 
 void setAppNameLabel(id self, SEL /*cmd*/, id label) {
-  check("ViewController setAppNameLabel:");
-  id* strong = slot(self, "_appNameLabel");
-  id old = *strong;
-  *strong = label != nullptr ? send(label, "retain"_sel) : nullptr;
-  if (old != nullptr) send<void>(old, "release"_sel);
+  controller(self).setAppNameLabel(textFieldOutlet(label, Strength::Strong));
 }
 
 id personalAccessTokenTextField(id self, SEL /*cmd*/) {
-  return weakGetter(self, "_personalAccessTokenTextField",
-                    "ViewController personalAccessTokenTextField");
+  return returned<TextField>(controller(self).personalAccessTokenTextField());
 }
 
 void setPersonalAccessTokenTextField(id self, SEL /*cmd*/, id field) {
-  check("ViewController setPersonalAccessTokenTextField:");
-  objc_storeWeak(slot(self, "_personalAccessTokenTextField"), field);
-  TextField seamField(field);
-  showStoredToken(appPlatform(), field != nullptr ? &seamField : nullptr);
+  controller(self).setPersonalAccessTokenTextField(textFieldOutlet(field, Strength::Weak));
 }
 
 id submitButton(id self, SEL /*cmd*/) {
-  return weakGetter(self, "_submitButton", "ViewController submitButton");
+  return returned<Button>(controller(self).submitButton());
 }
 
 void setSubmitButton(id self, SEL /*cmd*/, id button) {
-  check("ViewController setSubmitButton:");
-  objc_storeWeak(slot(self, "_submitButton"), button);
+  controller(self).setSubmitButton(buttonOutlet(button, Strength::Weak));
 }
 
 id muteSwitch(id self, SEL /*cmd*/) {
-  return weakGetter(self, "_muteSwitch", "ViewController muteSwitch");
+  return returned<Button>(controller(self).muteSwitch());
 }
 
 void setMuteSwitch(id self, SEL /*cmd*/, id button) {
-  check("ViewController setMuteSwitch:");
-  objc_storeWeak(slot(self, "_muteSwitch"), button);
-  Button seamButton(button);
-  showStoredMuteFlag(appPlatform(), button != nullptr ? &seamButton : nullptr);
+  controller(self).setMuteSwitch(buttonOutlet(button, Strength::Weak));
 }
 
 void viewDidLoad(id self, SEL /*cmd*/) {
-  check("ViewController viewDidLoad");
-  sendSuper<void>(self, controllerBase(), "viewDidLoad"_sel);
-  id label = *slot(self, "_appNameLabel");
-  const Owned field = loadWeak(self, "_personalAccessTokenTextField");
-  TextField seamLabel(label);
-  TextField seamField(field.get());
-  showAppNameAndFocusToken(appPlatform(), label != nullptr ? &seamLabel : nullptr,
-                           field.get() != nullptr ? &seamField : nullptr);
+  controller(self).viewDidLoad(
+      [self] { sendSuper<void>(self, controllerBase(), "viewDidLoad"_sel); });
 }
 
-void openSafariExtensionPreferences(id /*self*/, SEL /*cmd*/, id /*sender*/) {
-  askSafariForPreferences(appPlatform());
+void openSafariExtensionPreferences(id self, SEL /*cmd*/, id /*sender*/) {
+  controller(self).openSafariExtensionPreferences();
 }
 
 void submitPersonalAccessTokenAction(id self, SEL /*cmd*/, id /*sender*/) {
-  check("ViewController submitPersonalAccessTokenAction:");
-  const Owned field = loadWeak(self, "_personalAccessTokenTextField");
-  const TextField seamField(field.get());
-  saveTokenFromField(appPlatform(), field.get() != nullptr ? &seamField : nullptr);
+  controller(self).submitPersonalAccessTokenAction();
 }
 
-void muteValueChange(id /*self*/, SEL /*cmd*/, id sender) {
+void muteValueChange(id self, SEL /*cmd*/, id sender) {
   const Button seamSender(sender);
-  saveMuteSwitch(appPlatform(), sender != nullptr ? &seamSender : nullptr);
+  controller(self).muteValueChange(sender != nullptr ? &seamSender : nullptr);
+}
+
+// The controller is made before the base's work, so that its main-thread check comes first and
+// an outlet the base connects has a home; a base that fails releases the instance, and dealloc
+// deletes the controller.
+void makeController(id self, Controller::Initializer initializer) {
+  delete std::exchange(controllerSlot(self), new Controller(appPlatform(), initializer));
 }
 
 id initWithNibName(id self, SEL /*cmd*/, id nibName, id bundle) {
-  requireMainThread(appPlatform(), "ViewController initWithNibName:bundle:");
+  makeController(self, Controller::Initializer::NibName);
   return sendSuper<id, id, id>(self, controllerBase(), "initWithNibName:bundle:"_sel, nibName,
                                bundle);
 }
 
 id initWithCoder(id self, SEL /*cmd*/, id coder) {
-  requireMainThread(appPlatform(), "ViewController initWithCoder:");
+  makeController(self, Controller::Initializer::Coder);
   return sendSuper<id, id>(self, controllerBase(), "initWithCoder:"_sel, coder);
 }
 
-// The runtime frees the instance but not what its variables hold: the strong label keeps a
-// reference until released here, and a weak slot stays in the runtime's weak table, to be zeroed
-// in freed memory when its control goes, unless it is destroyed here.
+// The runtime frees the instance but not the controller: deleting it releases the label and
+// takes the weak slots out of the runtime's weak table, where they would otherwise be zeroed in
+// freed memory when their controls go.
 void controllerDealloc(id self, SEL /*cmd*/) {
-  id* label = slot(self, "_appNameLabel");
-  if (*label != nullptr) send<void>(*label, "release"_sel);
-  *label = nullptr;
-  objc_destroyWeak(slot(self, "_personalAccessTokenTextField"));
-  objc_destroyWeak(slot(self, "_submitButton"));
-  objc_destroyWeak(slot(self, "_muteSwitch"));
+  delete std::exchange(controllerSlot(self), nullptr);
   sendSuper<void>(self, controllerBase(), "dealloc"_sel);
 }
 
 // --- Registration ------------------------------------------------------------------------------
 
-void addOutlet(Class target, const char* property, const char* ivarName, const char* type,
-               bool weak) {
-  class_addIvar(target, ivarName, sizeof(id), alignof(id) == 8 ? 3 : 2, type);
-  const objc_property_attribute_t attributes[] = {
-      {"T", type}, {weak ? "W" : "&", ""}, {"N", ""}, {"V", ivarName}};
-  class_addProperty(target, property, attributes, 4);
+// Metadata only: the accessors above keep the outlets, in the instance's controller.
+void addOutlet(Class target, const char* property, const char* type, bool weak) {
+  const objc_property_attribute_t attributes[] = {{"T", type}, {weak ? "W" : "&", ""}, {"N", ""}};
+  class_addProperty(target, property, attributes, 3);
 }
 
 __attribute__((constructor)) void registerApplicationClasses() {
@@ -174,11 +154,11 @@ __attribute__((constructor)) void registerApplicationClasses() {
   Class base = controllerBase();
   Class controller = base != nullptr ? objc_allocateClassPair(base, "ViewController", 0) : nullptr;
   if (controller == nullptr) return;
-  addOutlet(controller, "appNameLabel", "_appNameLabel", "@\"NSTextField\"", false);
-  addOutlet(controller, "personalAccessTokenTextField", "_personalAccessTokenTextField",
-            "@\"NSTextField\"", true);
-  addOutlet(controller, "submitButton", "_submitButton", "@\"NSButton\"", true);
-  addOutlet(controller, "muteSwitch", "_muteSwitch", "@\"NSButton\"", true);
+  class_addIvar(controller, "_controller", sizeof(void*), alignof(void*) == 8 ? 3 : 2, "^v");
+  addOutlet(controller, "appNameLabel", "@\"NSTextField\"", false);
+  addOutlet(controller, "personalAccessTokenTextField", "@\"NSTextField\"", true);
+  addOutlet(controller, "submitButton", "@\"NSButton\"", true);
+  addOutlet(controller, "muteSwitch", "@\"NSButton\"", true);
   addMethod(controller, "appNameLabel", &appNameLabel);
   addMethod(controller, "setAppNameLabel:", &setAppNameLabel);
   addMethod(controller, "personalAccessTokenTextField", &personalAccessTokenTextField);

@@ -1,6 +1,7 @@
 #pragma once
 // The few AppKit controls the settings window touches.
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -22,6 +23,17 @@ class Button {
   virtual ~Button() = default;
   [[nodiscard]] virtual long state() const = 0;
   virtual void setState(long state) = 0;
+};
+
+// What a controller keeps of a control the interface loader connects: a strong reference, or a
+// weak one that lapses when the view hierarchy lets the control go, as the platform's outlet is
+// declared. The platform makes one for each control it connects.
+template <typename Control>
+class Outlet {
+ public:
+  virtual ~Outlet() = default;
+  // The control, kept alive while the answer is held; null once a weak outlet's control is gone.
+  [[nodiscard]] virtual std::shared_ptr<Control> load() const = 0;
 };
 
 }  // namespace tidingsbell::platform

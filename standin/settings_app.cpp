@@ -52,48 +52,6 @@ void complain(const std::string& problem) {
 
 }  // namespace
 
-// The window's controller as the macOS run-time class holds it: the label strongly, the other
-// three outlets weakly, so that they lapse with the view hierarchy's controls; every entry calls
-// the same functions the macOS class calls.
-class SettingsApp::ViewController {
- public:
-  explicit ViewController(const AppPlatform& platform) : platform_(platform) {
-    requireMainThread(platform_, "ViewController initWithCoder:");
-  }
-  void setAppNameLabel(std::shared_ptr<platform::TextField> label) {
-    requireMainThread(platform_, "ViewController setAppNameLabel:");
-    appNameLabel_ = std::move(label);
-  }
-  void setPersonalAccessTokenTextField(const std::shared_ptr<platform::TextField>& field) {
-    personalAccessTokenTextField_ = field;
-    showStoredToken(platform_, field.get());
-  }
-  void setSubmitButton(const std::shared_ptr<platform::Button>& button) {
-    requireMainThread(platform_, "ViewController setSubmitButton:");
-    submitButton_ = button;
-  }
-  void setMuteSwitch(const std::shared_ptr<platform::Button>& button) {
-    muteSwitch_ = button;
-    showStoredMuteFlag(platform_, button.get());
-  }
-  void viewDidLoad() {
-    showAppNameAndFocusToken(platform_, appNameLabel_.get(),
-                             personalAccessTokenTextField_.lock().get());
-  }
-  void submitPersonalAccessTokenAction() {
-    saveTokenFromField(platform_, personalAccessTokenTextField_.lock().get());
-  }
-  void muteValueChange(const platform::Button* sender) { saveMuteSwitch(platform_, sender); }
-  void openSafariExtensionPreferences() { askSafariForPreferences(platform_); }
-
- private:
-  const AppPlatform& platform_;
-  std::shared_ptr<platform::TextField> appNameLabel_;
-  std::weak_ptr<platform::TextField> personalAccessTokenTextField_;
-  std::weak_ptr<platform::Button> submitButton_;
-  std::weak_ptr<platform::Button> muteSwitch_;
-};
-
 void StandinSafariApplication::showPreferencesForExtension(
     std::string_view identifier,
     Callback<void(std::optional<platform::PlatformError>)> completion) {
@@ -138,12 +96,15 @@ void SettingsApp::terminate() {
 void SettingsApp::loadWindow() {
   window_.reset();  // the old controller and its controls go first
   auto window = std::make_unique<Window>();
-  window->controller = std::make_unique<ViewController>(platform_);
-  window->controller->setAppNameLabel(window->label);
-  window->controller->setPersonalAccessTokenTextField(window->tokenField);
-  window->controller->setSubmitButton(window->submitButton);
-  window->controller->setMuteSwitch(window->muteButton);
-  window->controller->viewDidLoad();
+  window->controller =
+      std::make_unique<ViewController>(platform_, ViewController::Initializer::Coder);
+  ViewController& controller = *window->controller;
+  controller.setAppNameLabel(std::make_unique<StrongOutlet<platform::TextField>>(window->label));
+  controller.setPersonalAccessTokenTextField(
+      std::make_unique<WeakOutlet<platform::TextField>>(window->tokenField));
+  controller.setSubmitButton(std::make_unique<WeakOutlet<platform::Button>>(window->submitButton));
+  controller.setMuteSwitch(std::make_unique<WeakOutlet<platform::Button>>(window->muteButton));
+  controller.viewDidLoad([] {});  // a terminal window has no base class with work of its own
   window_ = std::move(window);
 }
 

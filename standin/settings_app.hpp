@@ -13,6 +13,28 @@
 
 namespace tidingsbell::standin {
 
+// The outlets as the view hierarchy and the controller share the controls: the hierarchy owns
+// them, the label's outlet keeps its control too, and the other outlets let theirs go with it.
+template <typename Control>
+class StrongOutlet final : public platform::Outlet<Control> {
+ public:
+  explicit StrongOutlet(std::shared_ptr<Control> control) : control_(std::move(control)) {}
+  [[nodiscard]] std::shared_ptr<Control> load() const override { return control_; }
+
+ private:
+  std::shared_ptr<Control> control_;
+};
+
+template <typename Control>
+class WeakOutlet final : public platform::Outlet<Control> {
+ public:
+  explicit WeakOutlet(const std::shared_ptr<Control>& control) : control_(control) {}
+  [[nodiscard]] std::shared_ptr<Control> load() const override { return control_.lock(); }
+
+ private:
+  std::weak_ptr<Control> control_;
+};
+
 // Safari's preferences request: prints what it would show, or fails when
 // TIDINGSBELL_STANDIN_SAFARI_FAILS=1, with the error Safari gives.
 class StandinSafariApplication final : public platform::SafariApplication {
@@ -39,7 +61,6 @@ class SettingsApp {
       "reopen | wait | quit";
 
  private:
-  class ViewController;
   struct Window;
   void loadWindow();
 

@@ -1,10 +1,10 @@
-// The settings window's behaviour, driven exactly as the macOS class and the stand-in window
-// drive it: each function with the controls it touches.
+// The settings window's controller, driven as the macOS class and the stand-in window drive it:
+// the outlets connected as the interface loader connects them, then the actions.
 
 #include <gtest/gtest.h>
 
 #include "app/ViewController.hpp"
-#include "platform/threads.hpp"
+#include "standin/settings_app.hpp"
 #include "tests/fakes.hpp"
 
 namespace tidingsbell {
@@ -27,14 +27,10 @@ class Toggle final : public platform::Button {
   void setState(long state) override { value = state; }
 };
 
-// Preferences requests are the stand-in window's and the harness's to check.
-class NoQueue final : public platform::DispatchQueue {
+// Preferences requests are the stand-in window's and the harness's to check: here they go nowhere.
+class Nowhere final : public platform::DispatchQueue, public platform::SafariApplication {
  public:
   void async(Callback<void()>) override {}
-};
-
-class NoSafari final : public platform::SafariApplication {
- public:
   void showPreferencesForExtension(
       std::string_view, Callback<void(std::optional<platform::PlatformError>)>) override {}
 };
@@ -43,12 +39,18 @@ class SettingsWindowTest : public ::testing::Test {
  protected:
   testing::RecordingKeychain keychain;
   testing::FakeMainThread mainThread;
-  NoQueue queue;
-  NoSafari safari;
+  Nowhere nowhere;
   testing::RecordingOutput output;
-  AppPlatform platform{keychain, mainThread, queue, safari, output};
-  Field field;
-  Toggle mute;
+  AppPlatform platform{keychain, mainThread, nowhere, nowhere, output};
+  std::shared_ptr<Field> field = std::make_shared<Field>();
+  std::shared_ptr<Toggle> mute = std::make_shared<Toggle>();
+  ViewController controller{platform, ViewController::Initializer::Coder};
+
+  void connect() {
+    controller.setPersonalAccessTokenTextField(
+        std::make_unique<standin::WeakOutlet<platform::TextField>>(field));
+    controller.setMuteSwitch(std::make_unique<standin::WeakOutlet<platform::Button>>(mute));
+  }
 
   [[nodiscard]] platform::Bytes stored(const std::string& account) {
     return std::get<platform::Bytes>(keychain.items.at(account));
@@ -66,29 +68,29 @@ TEST_F(SettingsWindowTest, ControlsStartFromTheStoredSettings) {
     keychain.items.clear();
     if (token) keychain.store("personal_access_token", *token);
     if (flag) keychain.store("mute_switch", *flag);
-    field.text = "stale";
-    mute.value = -1;
-    showStoredToken(platform, &field);
-    showStoredMuteFlag(platform, &mute);
-    EXPECT_EQ(field.text, text);
-    EXPECT_EQ(mute.value, state);
+    field->text = "stale";
+    mute->value = -1;
+    connect();
+    EXPECT_EQ(field->text, text);
+    EXPECT_EQ(mute->value, state);
   }
 }
 
 TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmptyAndNothingWithoutText) {
+  controller.submitPersonalAccessTokenAction();  // no field connected: nothing to save
+  EXPECT_TRUE(keychain.calls.empty());
+  connect();
   for (const std::string& text : std::vector<std::string>{"  ghp_spaced  ", "two\nlines", ""}) {
-    field.text = text;
-    saveTokenFromField(platform, &field);
-    EXPECT_EQ(stored("personal_access_token"), bytes(text));
+    field->text = text;
+    controller.submitPersonalAccessTokenAction();
+    EXPECT_EQ(stored("personal_access_token"), bytes(text));  // "": an item of zero bytes
   }
-  EXPECT_EQ(keychain.calls.back().operation, "add");  // the empty token is an item of zero bytes
 
-  // No field connected, or text with no UTF-8 form: the working token stays, untouched.
+  // Text with no UTF-8 form: the working token stays, untouched.
   keychain.store("personal_access_token", bytes("ghp_working"));
   const auto callsBefore = keychain.calls.size();
-  field.text.reset();
-  saveTokenFromField(platform, &field);
-  saveTokenFromField(platform, nullptr);
+  field->text.reset();
+  controller.submitPersonalAccessTokenAction();
   EXPECT_EQ(stored("personal_access_token"), bytes("ghp_working"));
   EXPECT_EQ(keychain.calls.size(), callsBefore);  // not even a delete
 }
@@ -96,19 +98,17 @@ TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmptyAndNothingWithoutT
 TEST_F(SettingsWindowTest, MuteSavesTrueOnlyForTheOnState) {
   for (const auto& [state, byte] :
        std::vector<std::pair<long, std::uint8_t>>{{1, 1}, {0, 0}, {-1, 0}}) {
-    mute.value = state;
-    saveMuteSwitch(platform, &mute);
+    mute->value = state;
+    controller.muteValueChange(mute.get());
     EXPECT_EQ(stored("mute_switch"), platform::Bytes{byte});
   }
 }
 
 // The check every entry bound to the main thread makes first.
-TEST(MainThreadCheckDeathTest, OffTheMainThreadItStopsAndNamesTheEntry) {
-  testing::FakeMainThread mainThread;
-  platform::requireMainThread(mainThread, "AppDelegate applicationWillTerminate:");
+TEST_F(SettingsWindowTest, OffTheMainThreadAnEntryStopsAndNamesItself) {
   mainThread.onMain = false;
-  EXPECT_DEATH(platform::requireMainThread(mainThread, "AppDelegate applicationWillTerminate:"),
-               "AppDelegate applicationWillTerminate: must be called on the main thread");
+  EXPECT_DEATH(controller.muteValueChange(mute.get()),
+               "ViewController muteValueChange: must be called on the main thread");
 }
 
 }  // namespace

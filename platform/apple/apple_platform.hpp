@@ -134,6 +134,7 @@ class TextField final : public platform::TextField {
   [[nodiscard]] std::optional<std::string> stringValue() const override;
   void setStringValue(const std::string& value) override;
   bool becomeFirstResponder() override;
+  [[nodiscard]] id object() const { return field_; }
 
  private:
   id field_;
@@ -144,10 +145,18 @@ class Button final : public platform::Button {
   explicit Button(id button) : button_(button) {}
   [[nodiscard]] long state() const override;
   void setState(long state) override;
+  [[nodiscard]] id object() const { return button_; }
 
  private:
   id button_;
 };
+
+// The outlets of a run-time class (controls.cpp): a strong one retains its control until the
+// outlet goes; a weak one is a slot in the runtime's weak table, which empties it when the control
+// is deallocated. Each loads as the wrappers above, holding a reference of its own. Null for nil.
+enum class Strength { Strong, Weak };
+std::unique_ptr<platform::Outlet<platform::TextField>> textFieldOutlet(id field, Strength strength);
+std::unique_ptr<platform::Outlet<platform::Button>> buttonOutlet(id button, Strength strength);
 
 // The NSDictionary of a page message as the seam's user information, in enumeration order.
 std::optional<platform::UserInfo> userInfoFrom(id dictionary);
