@@ -187,7 +187,7 @@ consteval auto typeEncoding() {
 // own section of the macOS executable, as each processor's compiler derives it from the C++ types
 // here: kind is send, super (a send to the superclass's implementation) or method (registered).
 // scripts/check-encodings reads the section of both slices back and compares each line with
-// Apple's headers. Identical lines of several files are one line in the executable.
+// Apple's headers; a line several files write may be there more than once.
 template <Literal kind, Literal name, typename... Types>
 consteval auto messageLine() {
   constexpr std::string_view types = encodingText<BlockLetters::kWithSignature, Types...>();
