@@ -8,12 +8,12 @@
 namespace tidingsbell::apple {
 
 inline platform::Date dateFrom(id date) {
-  return platform::Date(platform::Seconds(send<double>(date, "timeIntervalSince1970")));
+  return platform::Date(platform::Seconds(send<double>(date, "timeIntervalSince1970"_sel)));
 }
 
 inline id makeDate(platform::Date date) {  // autoreleased
-  return send<id, double>("NSDate"_cls,
-                          "dateWithTimeIntervalSince1970:", date.time_since_epoch().count());
+  return send<id, double>("NSDate"_cls, "dateWithTimeIntervalSince1970:"_sel,
+                          date.time_since_epoch().count());
 }
 
 inline id makeUrl(const platform::Url& url) {  // autoreleased; nil when NSURL refuses the text

@@ -4,10 +4,11 @@ namespace tidingsbell::apple {
 
 platform::JsonSummary JsonReader::summarize(const platform::Bytes& data) {
   const AutoreleasePool pool;
-  // The bytes are only read during the call, so no copy is made.
-  id bytes = send<id, const void*, NSUInteger, BOOL>(
-      "NSData"_cls, "dataWithBytesNoCopy:length:freeWhenDone:"_sel,
-      data.empty() ? nullptr : data.data(), data.size(), NO);
+  // The bytes are only read during the call, so no copy is made. NSData takes them as void*, as
+  // its declaration has it, and an immutable NSData never writes to them.
+  void* start = data.empty() ? nullptr : const_cast<std::uint8_t*>(data.data());
+  id bytes = send<id, void*, NSUInteger, BOOL>(
+      "NSData"_cls, "dataWithBytesNoCopy:length:freeWhenDone:"_sel, start, data.size(), NO);
   id error = nullptr;
   id object = send<id, id, NSUInteger, id*>(
       "NSJSONSerialization"_cls, "JSONObjectWithData:options:error:"_sel, bytes, 0, &error);

@@ -1,8 +1,8 @@
-// The stand-in platform classes. Each answers only selectors that Apple's headers declare
-// (Foundation and AppKit as in hexops/xcode-frameworks; SafariServices and UserNotifications as
-// Apple's documentation gives them), with the declared types; any other message ends the process
-// with the message a Mac would print. Every object lives in a ledger that counts its references
-// and keeps it, once deallocated, as a zombie that ends the process on its next message.
+// The stand-in platform classes. Each answers only selectors that Apple's headers declare, with
+// the declared types (scripts/check-encodings compares each type string below with the SDK's
+// headers for x86-64, where this harness runs); any other message ends the process with the
+// message a Mac would print. Every object lives in a ledger that counts its references and keeps
+// it, once deallocated, as a zombie that ends the process on its next message.
 
 #include "tests/objc/standins.hpp"
 
