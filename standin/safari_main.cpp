@@ -26,5 +26,6 @@ int main(int argc, char** argv) {
   if (::isatty(STDIN_FILENO) != 0) std::fprintf(stderr, "%s\n", SafariHost::kHelp);
   forEachInputLine([&safari](const std::string& line) { return safari.execute(line); });
   safari.waitIdle();
-  return 0;
+  // Its output is what a run is for: lines that could not be written fail it.
+  return outputStatus(kProgram);
 }

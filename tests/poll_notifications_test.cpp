@@ -208,6 +208,20 @@ TEST_F(LoopbackExchange, TheStandInGithubsTokenRuleOnePageAndFixedAnswer) {
   EXPECT_EQ(out.text(), kParseErrorLine);
 }
 
+// A request log that cannot be written is reported once rather than dropped without a word, and
+// one that cannot even be opened (a folder) stops the server from starting.
+TEST_F(LoopbackExchange, ARequestLogThatCannotBeWrittenIsReported) {
+  std::vector<std::string> problems;
+  const int port = startServer({.requestLog = "/dev/full",
+                                .logFailed = [&](const std::string& p) { problems.push_back(p); }});
+  EXPECT_EQ(poll(sessionOptions(port)), "3");
+  EXPECT_EQ(poll(sessionOptions(port)), "3");
+  server->stop();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("/dev/full"), std::string::npos) << problems[0];
+  EXPECT_THROW(startServer({.requestLog = folder_->path()}), std::runtime_error);
+}
+
 // A restart in the same folder keeps the authority that clients were told to trust.
 TEST_F(LoopbackExchange, CertificatesAreMadeOnceAndReused) {
   auto text = [](const std::filesystem::path& file) {

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 namespace tidingsbell::standin {
@@ -81,6 +82,17 @@ void removeStaleTemporaries(const std::filesystem::path& path) {
   ::closedir(folder);
 }
 
+// flock has no time-out of its own: it is tried without blocking until the wait is over.
+bool lockWithin(int fd, std::chrono::milliseconds wait) {
+  const auto giveUp = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= giveUp) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 }  // namespace
 
 SmallFile readSmallFile(const std::filesystem::path& path, std::size_t limit) {
@@ -120,8 +132,12 @@ SmallFile readSmallFile(const std::filesystem::path& path, std::size_t limit) {
   return file;
 }
 
-StoredFile::StoredFile(std::filesystem::path path, Durability durability)
-    : path_(std::move(path)), lockPath_(path_.string() + ".lock"), durability_(durability) {}
+StoredFile::StoredFile(std::filesystem::path path, Durability durability,
+                       std::chrono::milliseconds lockWait)
+    : path_(std::move(path)),
+      lockPath_(path_.string() + ".lock"),
+      durability_(durability),
+      lockWait_(lockWait) {}
 
 StoredFile::Contents StoredFile::read() const {
   SmallFile file = readSmallFile(path_, kMaximumBytes);
@@ -146,9 +162,7 @@ bool StoredFile::update(const Change& change) const {
   if (!ensureFolder(path_.parent_path())) return false;
   FileDescriptor lock(::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (lock.get() < 0) return false;
-  while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return false;
-  }
+  if (!lockWithin(lock.get(), lockWait_)) return false;
   const Contents current = read();
   if (current.state == State::Unreadable) return false;  // left untouched
   const std::optional<std::string> next = change(current);

@@ -145,7 +145,12 @@ bool FileUserDefaults::change(std::string_view key,
         if (corrupt) file_.moveAsideCorrupt();
         return text;
       });
-  if (refused) return false;  // what was pending before stays pending; this change is dropped
+  // A domain too full to take the change is a state of the disk, like a full one: the change is
+  // kept, so that the extension's throttle holds, and goes out once the domain has room.
+  if (refused) {
+    unsaved_ = std::move(pending);
+    return false;
+  }
   if (saved) {
     unsaved_.clear();
   } else {

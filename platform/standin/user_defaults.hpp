@@ -3,8 +3,9 @@
 // call, so the parsed file is kept and read again only when its inode, size or modification
 // time changed: one stat() per read. A change that cannot be written (a full disk, a folder that
 // cannot be made) is kept in memory for the life of the process, as the platform's defaults keep
-// it, and goes out with the next change that can be written. A change the file could never hold
-// (a key or string that is not UTF-8, a domain over the size limit) is refused and not kept.
+// it, and goes out with the next change that can be written; so is one refused because the
+// domain as a whole would pass the size limit. A change the file could never hold (a key or
+// string that is not UTF-8, a value over the size limit on its own) is refused and not kept.
 
 #include <sys/stat.h>
 
