@@ -1,4 +1,4 @@
-// tidingsbell-github: the stand-in GitHub on loopback, for the demo, the tests and benchmarks.
+// tidingsbell-github: the stand-in GitHub on loopback, for the demo and the tests.
 
 #include <pthread.h>
 #include <unistd.h>

@@ -253,7 +253,7 @@ struct GithubServer::Impl {
         }
       }
     }
-    if (options.keepRequests) requests.push_back(std::move(recorded));
+    requests.push_back(std::move(recorded));
   }
 
   void answer(const httplib::Request& request, httplib::Response& response) {

@@ -28,7 +28,6 @@ struct GithubServerOptions {
   // a line that cannot be written later calls logFailed with what went wrong, once.
   std::optional<std::filesystem::path> requestLog;
   std::function<void(const std::string& problem)> logFailed;
-  bool keepRequests = true;  // in memory, for requests(); off for long runs
 };
 
 struct RecordedRequest {

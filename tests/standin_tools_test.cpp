@@ -232,8 +232,7 @@ TEST(StoredFileTest, AChangeGivesUpOnALockHeldElsewhere) {
   const auto path = folder.path() / "store.json";
   const int held = ::open((path.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_EQ(::flock(held, LOCK_EX), 0);
-  const standin::StoredFile file(path, standin::StoredFile::Durability::Flushed,
-                                 std::chrono::milliseconds(100));
+  const standin::StoredFile file(path, std::chrono::milliseconds(100));
   auto write = [](const standin::StoredFile::Contents&) { return std::optional<std::string>("x"); };
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(file.update(write));

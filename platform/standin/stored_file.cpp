@@ -132,12 +132,8 @@ SmallFile readSmallFile(const std::filesystem::path& path, std::size_t limit) {
   return file;
 }
 
-StoredFile::StoredFile(std::filesystem::path path, Durability durability,
-                       std::chrono::milliseconds lockWait)
-    : path_(std::move(path)),
-      lockPath_(path_.string() + ".lock"),
-      durability_(durability),
-      lockWait_(lockWait) {}
+StoredFile::StoredFile(std::filesystem::path path, std::chrono::milliseconds lockWait)
+    : path_(std::move(path)), lockPath_(path_.string() + ".lock"), lockWait_(lockWait) {}
 
 StoredFile::Contents StoredFile::read() const {
   SmallFile file = readSmallFile(path_, kMaximumBytes);
@@ -177,14 +173,12 @@ bool StoredFile::writeAtomically(const std::string& text) const {
   std::string temporary = path_.string() + std::string(kTemporaryInfix) + "XXXXXX";
   FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
   if (fd.get() < 0) return false;
-  const bool flush = durability_ == Durability::Flushed;
-  const bool written = writeAll(fd.get(), text) && (!flush || ::fsync(fd.get()) == 0);
+  const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
   const bool closed = ::close(fd.release()) == 0;
   if (!written || !closed || ::rename(temporary.c_str(), path_.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;
   }
-  if (!flush) return true;
   // Make the rename itself durable.
   FileDescriptor folder(::open(path_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.get() >= 0) (void)::fsync(folder.get());

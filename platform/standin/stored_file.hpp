@@ -29,11 +29,6 @@ class StoredFile {
     std::string text;
   };
 
-  // Flushed: a change is on the disk, the rename included, before update() returns. Unflushed:
-  // still atomic, but written back when the system chooses, so a crash may lose the last change
-  // (the file keeps its earlier contents, never a torn one).
-  enum class Durability { Flushed, Unflushed };
-
   // Larger than any store of ours could grow: a file this large is not one, whatever it holds,
   // so no change may write one.
   static constexpr std::size_t kMaximumBytes = 1024 * 1024;
@@ -43,9 +38,9 @@ class StoredFile {
   // each store handles as a full disk), never a hang.
   static constexpr std::chrono::milliseconds kLockWait{5000};
 
-  // The file's folder is created (mode 0700) when the first change is written.
-  explicit StoredFile(std::filesystem::path path, Durability durability = Durability::Flushed,
-                      std::chrono::milliseconds lockWait = kLockWait);
+  // The file's folder is created (mode 0700) when the first change is written. A change is on
+  // the disk, the rename included, before update() returns.
+  explicit StoredFile(std::filesystem::path path, std::chrono::milliseconds lockWait = kLockWait);
 
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
   // Never blocks: anything but a regular file is Unreadable, and a regular file too large to be
@@ -69,7 +64,6 @@ class StoredFile {
 
   std::filesystem::path path_;
   std::filesystem::path lockPath_;
-  Durability durability_;
   std::chrono::milliseconds lockWait_;
 };
 
