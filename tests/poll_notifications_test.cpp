@@ -239,24 +239,32 @@ TEST_F(LoopbackExchange, EachWayTheExchangeFailsGivesItsTransportError) {
   EXPECT_EQ(out.text(), timedOut);
 }
 
-// A FIFO in place of the extra authorities (or any file that is not a regular one) fails the poll
-// at once: reading it would wait for a writer, with every later poll queued behind it.
-TEST_F(LoopbackExchange, AFifoInPlaceOfTheAuthoritiesFailsThePollAtOnce) {
+// The authorities are read once for all sessions, but an extra file that could not be read is
+// looked for again by the next poll rather than failing every poll until the process ends. A
+// FIFO in its place (or any file that is not a regular one) fails the poll at once: reading it
+// would wait for a writer, with every later poll queued behind it.
+TEST_F(LoopbackExchange, AuthoritiesAreReadOnceButAnUnreadableFileIsLookedForAgain) {
   const int port = startServer({.count = 3});
-  const auto fifo = folder_->path() / "fifo-ca.pem";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const auto late = folder_->path() / "late-ca.pem";
+  ASSERT_EQ(::mkfifo(late.c_str(), 0600), 0);
   auto options = sessionOptions(port, /*trusted=*/false);
-  options.extraCaFile = fifo.string();
-  auto first = std::async(std::launch::async, [&] { return poll(options); });
+  options.extraCaFile = late.string();
+  standin::CurlSessionFactory sessions(options);
+  auto first = std::async(std::launch::async, [&] { return poll(sessions); });
   if (first.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     ADD_FAILURE() << "the poll waits for a writer to the FIFO";
-    ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
+    ::close(::open(late.c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
   }
   EXPECT_EQ(first.get(), "");
   EXPECT_EQ(
       out.text(),
       "Error Domain=NSURLErrorDomain Code=-1202 \"The certificate for this server is invalid.\"\n");
-  EXPECT_TRUE(server->requests().empty());
+  std::filesystem::remove(late);
+  std::filesystem::copy_file(certificates_.caCertificate, late);
+  EXPECT_EQ(poll(sessions), "3");
+  std::filesystem::remove(late);
+  EXPECT_EQ(poll(sessions), "3");  // kept from the first reading
+  EXPECT_EQ(server->requests().size(), 2u);
 }
 
 // One request through a stand-in session: its completion's error line, or "status N".

@@ -9,8 +9,14 @@
 
 namespace tidingsbell::standin {
 
+TrustStore::TrustStore(std::string extraCaFile) : extraCaFile_(std::move(extraCaFile)) {}
+
+TrustStore::~TrustStore() {
+  X509_STORE_free(store_);
+}
+
 void TrustStore::applyTo(CURL* curl) {
-  // The store made here holds the system's authorities: libcurl need not read them too.
+  // libcurl would otherwise read and parse its CA bundle for every connection.
   curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
   curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
   curl_easy_setopt(curl, CURLOPT_SSL_CTX_FUNCTION, &TrustStore::install);
@@ -18,9 +24,9 @@ void TrustStore::applyTo(CURL* curl) {
 }
 
 CURLcode TrustStore::install(CURL* /*curl*/, void* sslContext, void* self) {
-  X509_STORE* store = static_cast<const TrustStore*>(self)->build();
+  X509_STORE* store = static_cast<TrustStore*>(self)->acquire();
   if (store == nullptr) return CURLE_SSL_CACERT_BADFILE;
-  // The context takes the store over and frees its own empty one.
+  // The context takes over one reference and frees its own empty store.
   SSL_CTX_set_cert_store(static_cast<SSL_CTX*>(sslContext), store);
   return CURLE_OK;
 }
@@ -81,6 +87,28 @@ x509_store_st* TrustStore::build() const {
   // The verification libcurl sets up on a store it reads itself.
   X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
   return store;
+}
+
+X509_STORE* TrustStore::acquire() {
+  {
+    const std::lock_guard lock(mutex_);
+    if (store_ != nullptr) {
+      X509_STORE_up_ref(store_);
+      return store_;
+    }
+  }
+  // Read without the lock, so that no transfer waits behind another's reading; two that read
+  // at once keep the first store made.
+  X509_STORE* store = build();
+  if (store == nullptr) return nullptr;
+  const std::lock_guard lock(mutex_);
+  if (store_ == nullptr) {
+    store_ = store;
+  } else {
+    X509_STORE_free(store);
+  }
+  X509_STORE_up_ref(store_);
+  return store_;
 }
 
 }  // namespace tidingsbell::standin

@@ -20,7 +20,7 @@ namespace tidingsbell::standin {
 
 struct CurlSessionFactory::Shared {
   CurlSessionOptions options;
-  std::unique_ptr<TrustStore> trust;
+  std::unique_ptr<TrustStore> trust;  // read once, for every session's transfers
   std::mutex mutex;
   std::condition_variable changed;
   int runningTasks = 0;
