@@ -1,16 +1,36 @@
 #include "standin/command_line.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 
+#include "platform/standin/output.hpp"
 #include "tidingsbell_version.hpp"
 
 namespace tidingsbell::standin {
 namespace {
 
 void writeUsage(std::FILE* to, const Program& program) {
-  std::fprintf(to, "usage: %.*s\n", static_cast<int>(program.usage.size()), program.usage.data());
+  if (program.commands.empty()) {
+    std::fprintf(to, "usage: %.*s\n", static_cast<int>(program.usage.size()), program.usage.data());
+    return;
+  }
+  std::fprintf(to, "usage: %.*s, then one command a line on standard input:\n       %.*s\n",
+               static_cast<int>(program.name.size()), program.name.data(),
+               static_cast<int>(program.commands.size()), program.commands.data());
+}
+
+// The commands on one line.
+std::string commandList(const Program& program) {
+  std::string list(program.commands);
+  constexpr std::string_view kBreak = "\n       ";
+  for (auto at = list.find(kBreak); at != std::string::npos; at = list.find(kBreak, at)) {
+    list.replace(at, kBreak.size(), " ");
+  }
+  return list;
 }
 
 }  // namespace
@@ -51,6 +71,28 @@ int usageError(const Program& program, std::string_view problem) {
                static_cast<int>(problem.size()), problem.data());
   writeUsage(stderr, program);
   return kExitUsage;
+}
+
+CommandLine splitCommand(const std::string& line) {
+  const auto space = line.find(' ');
+  if (space == std::string::npos) return {line, ""};
+  return {line.substr(0, space), line.substr(space + 1)};
+}
+
+void runCommands(const Program& program, CommandHost& host) {
+  const std::string name(program.name);
+  if (::isatty(STDIN_FILENO) != 0) writeLocked(stderr, "commands: " + commandList(program) + "\n");
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line == "quit") return;
+    if (line == "wait") {
+      host.waitIdle();
+      writeLocked(stdout, "idle\n");
+    } else if (!line.empty() && !host.execute(line)) {
+      writeLocked(stderr, name + ": unknown command: " + line + "\n");
+    }
+  }
 }
 
 }  // namespace tidingsbell::standin

@@ -3,7 +3,6 @@
 // on standard output with exit 0, usage errors on standard error with exit 2, and exit 1 when
 // what the program printed could not be written.
 
-#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +15,9 @@ struct Program {
   std::string_view name;     // as invoked, for example "tidingsbell-keychain"
   std::string_view usage;    // the lines after "usage: ", each starting with the name
   std::string_view summary;  // one line saying what the program is for
+  // For a program driven one command a line on standard input, instead of `usage`: the commands,
+  // separated by " | ", over lines that go on after "\n       ".
+  std::string_view commands = {};
 };
 
 // The exit status when the first argument is `--help` or `--version`: after answering it, or a
@@ -33,15 +35,27 @@ int usageError(const Program& program, std::string_view problem);
 // was given any (after answering), none when it should go on.
 std::optional<int> answerArguments(const Program& program, int argc, char** argv);
 
-// Hands each line of standard input, without its line ending, to `execute` until it returns
-// false or the input ends.
-template <typename Execute>
-void forEachInputLine(Execute execute) {
-  std::string line;
-  while (std::getline(std::cin, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!execute(line)) return;
-  }
-}
+// What a program driven from standard input does with each command line.
+class CommandHost {
+ public:
+  virtual ~CommandHost() = default;
+  // Runs one line (never empty, nor `wait` or `quit`); false when it is no command of the host's.
+  virtual bool execute(const std::string& line) = 0;
+  // Returns once every piece of work started so far is done.
+  virtual void waitIdle() = 0;
+};
+
+// A command line's first word, and what follows the space after it.
+struct CommandLine {
+  std::string command;
+  std::string rest;
+};
+CommandLine splitCommand(const std::string& line);
+
+// The command loop: lists the commands on standard error when standard input is a terminal, then
+// hands each line of standard input, without its line ending, to the host until `quit` or the
+// end of the input. `wait` prints "idle" once the host's work is done; an empty line does
+// nothing; one the host does not know is named on standard error.
+void runCommands(const Program& program, CommandHost& host);
 
 }  // namespace tidingsbell::standin

@@ -47,9 +47,14 @@ bool isLeapYear(int year) {
   return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
+// 0001-01-01T00:00:00Z and 10000-01-01T00:00:00Z in seconds since 1970.
+constexpr double kFirstIsoSecond = -62135596800.0;
+constexpr double kPastLastIsoSecond = 253402300800.0;
+
 // YYYY-MM-DDTHH:MM:SS with an optional fraction and Z or ±HH:MM (at most 23:59), every field
-// its digits alone, and a day the month has: a date that does not exist is refused, not moved
-// to one that does.
+// its digits alone, and a day the month has: a date that does not exist (a 60th second, a year
+// 0000) is refused, not moved to one that does. So is one that falls outside the years 0001 to
+// 9999 once its offset is applied, which `read` could show only as seconds.
 std::optional<platform::Date> parseIso8601(std::string_view text) {
   if (text.size() < 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
       text[16] != ':') {
@@ -60,7 +65,9 @@ std::optional<platform::Date> parseIso8601(std::string_view text) {
              second = digitsAt(text, 17, 2);
   if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
   static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (*month < 1 || *month > 12 || *hour > 23 || *minute > 59 || *second > 60) return std::nullopt;
+  if (*year < 1 || *month < 1 || *month > 12 || *hour > 23 || *minute > 59 || *second > 59) {
+    return std::nullopt;
+  }
   const int days = kDaysInMonth[*month - 1] + (*month == 2 && isLeapYear(*year) ? 1 : 0);
   if (*day < 1 || *day > days) return std::nullopt;
   std::string_view rest = text.substr(19);
@@ -91,12 +98,10 @@ std::optional<platform::Date> parseIso8601(std::string_view text) {
   utc.tm_min = *minute;
   utc.tm_sec = *second;
   const std::time_t seconds = timegm(&utc);
-  return platform::Date(platform::Seconds(static_cast<double>(seconds - offset) + fraction));
+  const double since1970 = static_cast<double>(seconds - offset) + fraction;
+  if (since1970 < kFirstIsoSecond || since1970 >= kPastLastIsoSecond) return std::nullopt;
+  return platform::Date(platform::Seconds(since1970));
 }
-
-// 0001-01-01T00:00:00Z and 10000-01-01T00:00:00Z in seconds since 1970.
-constexpr double kFirstIsoSecond = -62135596800.0;
-constexpr double kPastLastIsoSecond = 253402300800.0;
 
 // A date outside the years 0001 to 9999 has no four-digit year: it is shown as its seconds since
 // 1970 instead, as in "1e+300s".

@@ -1,9 +1,10 @@
-// tidingsbell-github: the stand-in GitHub on loopback, for the demo, the tests and benchmarks.
+// tidingsbell-github: the stand-in GitHub on loopback, for the demo and the tests.
 
 #include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -108,6 +109,13 @@ int main(int argc, char** argv) {
       options.requestLog = value;
     }
   }
+  // The log is what the run was for: once a line of it is lost, the server stops and says so.
+  static std::atomic<bool> logLost{false};
+  options.logFailed = [](const std::string& problem) {
+    std::fprintf(stderr, "tidingsbell-github: %s\n", problem.c_str());
+    logLost = true;
+    ::kill(::getpid(), SIGTERM);
+  };
   if (certs.empty()) return usage("--certs DIR is required");
   if (options.status.has_value() != bodyFile.has_value()) {
     return usage("--status and --body go together");
@@ -154,5 +162,5 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::fflush(stdout);
-  _exit(0);  // the command reader may still be blocked on standard input
+  _exit(logLost ? 1 : 0);  // the command reader may still be blocked on standard input
 }

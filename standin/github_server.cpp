@@ -1,6 +1,7 @@
 #include "standin/github_server.hpp"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,9 +10,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
-#include <fstream>
 #include <stdexcept>
 
 #include "platform/standin/text.hpp"
@@ -24,6 +26,25 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
+}
+
+// Appends the text to the file, made when missing; the error number when that failed, else 0.
+// Never blocking: a FIFO nobody reads is a failure, not a wait.
+int appendLine(const std::filesystem::path& file, const std::string& text) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return errno;
+  std::size_t done = 0;
+  int error = 0;
+  while (done < text.size() && error == 0) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n >= 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (errno != EINTR) {
+      error = errno;
+    }
+  }
+  if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+  return error;
 }
 
 std::string formatUtc(std::time_t when, const char* format) {
@@ -199,6 +220,7 @@ struct GithubServer::Impl {
   std::thread thread;
   std::mutex mutex;
   std::vector<RecordedRequest> requests;
+  bool logFailed = false;
 
   void record(const httplib::Request& request) {
     RecordedRequest recorded{request.method, "", request.target, {}};
@@ -222,9 +244,16 @@ struct GithubServer::Impl {
         line += jsonQuote(recorded.headers[i].first) + ":" + jsonQuote(recorded.headers[i].second);
       }
       line += "}}\n";
-      std::ofstream(*options.requestLog, std::ios::app) << line << std::flush;
+      const int error = logFailed ? 0 : appendLine(*options.requestLog, line);
+      if (error != 0) {
+        logFailed = true;
+        if (options.logFailed) {
+          options.logFailed("cannot write the request log " + options.requestLog->string() + ": " +
+                            std::strerror(error));
+        }
+      }
     }
-    if (options.keepRequests) requests.push_back(std::move(recorded));
+    requests.push_back(std::move(recorded));
   }
 
   void answer(const httplib::Request& request, httplib::Response& response) {
@@ -262,6 +291,12 @@ GithubServer::~GithubServer() {
 
 int GithubServer::start() {
   Impl& impl = *impl_;
+  if (impl.options.requestLog) {
+    if (const int error = appendLine(*impl.options.requestLog, ""); error != 0) {
+      throw std::runtime_error("cannot open the request log " + impl.options.requestLog->string() +
+                               ": " + std::strerror(error));
+    }
+  }
   if (impl.options.stall) {
     impl.staller = std::make_unique<StallingListener>(impl.options.port);
     port_ = impl.staller->port();

@@ -23,9 +23,11 @@ struct GithubServerOptions {
   int count = 3;                     // notifications listed
   std::optional<int> status;         // with body: the answer instead, whatever the token
   std::string body;
-  bool stall = false;                               // accept connections and never answer
-  std::optional<std::filesystem::path> requestLog;  // one JSON line per request
-  bool keepRequests = true;                         // in memory, for requests(); off for long runs
+  bool stall = false;  // accept connections and never answer
+  // One JSON line per request, appended. start() throws when it cannot be opened for appending;
+  // a line that cannot be written later calls logFailed with what went wrong, once.
+  std::optional<std::filesystem::path> requestLog;
+  std::function<void(const std::string& problem)> logFailed;
 };
 
 struct RecordedRequest {

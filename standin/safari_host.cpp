@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
-#include <thread>
 
 #include "extension/SafariExtensionHandler.hpp"
 #include "platform/standin/text.hpp"
@@ -63,22 +62,6 @@ class Response final : public platform::NotificationResponse {
 
 }  // namespace
 
-void WorkTracker::begin() {
-  const std::lock_guard lock(mutex_);
-  ++running_;
-}
-
-void WorkTracker::end() {
-  const std::lock_guard lock(mutex_);
-  --running_;
-  idle_.notify_all();
-}
-
-void WorkTracker::waitIdle() {
-  std::unique_lock lock(mutex_);
-  idle_.wait(lock, [this] { return running_ == 0; });
-}
-
 PageMessage parsePageMessage(std::string_view json) {
   simdjson::dom::parser parser;
   simdjson::dom::object root;
@@ -108,45 +91,35 @@ PageMessage parsePageMessage(std::string_view json) {
 // A Safari window: tabs open asynchronously, their completion on another thread.
 class SafariHost::Window final : public platform::SafariWindow {
  public:
-  Window(int number, StandardOutputSink& out, WorkTracker& work)
-      : number_(number), out_(out), work_(work) {}
+  Window(int number, StandardOutputSink& out, ThreadDispatchQueue& callbacks)
+      : number_(number), out_(out), callbacks_(callbacks) {}
   void openTab(const platform::Url& url, bool makeActiveIfPossible,
                Callback<void(std::optional<platform::SafariTab>)> completion) override {
     out_.write("tab window=" + std::to_string(number_) + " url=" + jsonQuote(url.absoluteString) +
                " active=" + (makeActiveIfPossible ? "true" : "false") + "\n");
-    work_.begin();
-    std::thread([completion = std::move(completion), &work = work_]() mutable {
-      completion(platform::SafariTab{});
-      completion = {};
-      work.end();
-    }).detach();
+    callbacks_.async([completion = std::move(completion)] { completion(platform::SafariTab{}); });
   }
 
  private:
   int number_;
   StandardOutputSink& out_;
-  WorkTracker& work_;
+  ThreadDispatchQueue& callbacks_;
 };
 
 // A page that reports its properties later, on another thread.
 class SafariHost::Page final : public platform::SafariPage {
  public:
-  Page(std::optional<platform::SafariPageProperties> properties, WorkTracker& work)
-      : properties_(std::move(properties)), work_(work) {}
+  Page(std::optional<platform::SafariPageProperties> properties, ThreadDispatchQueue& callbacks)
+      : properties_(std::move(properties)), callbacks_(callbacks) {}
   void getPageProperties(
       Callback<void(std::optional<platform::SafariPageProperties>)> completion) override {
-    work_.begin();
-    std::thread([completion = std::move(completion), properties = properties_,
-                 &work = work_]() mutable {
-      completion(properties);
-      completion = {};
-      work.end();
-    }).detach();
+    callbacks_.async(
+        [completion = std::move(completion), properties = properties_] { completion(properties); });
   }
 
  private:
   std::optional<platform::SafariPageProperties> properties_;
-  WorkTracker& work_;
+  ThreadDispatchQueue& callbacks_;
 };
 
 class SafariHost::Workspace final : public platform::Workspace {
@@ -181,14 +154,12 @@ SafariHost::~SafariHost() {
 }
 
 void SafariHost::waitIdle() {
-  work_.waitIdle();
+  callbacks_.waitIdle();
   sessions_.waitIdle();
 }
 
 bool SafariHost::execute(const std::string& line) {
-  const auto space = line.find(' ');
-  const std::string command = line.substr(0, space);
-  const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+  const auto [command, rest] = splitCommand(line);
   auto complain = [](const std::string& problem) {
     writeLocked(stderr, "tidingsbell-safari: " + problem + "\n");
   };
@@ -199,7 +170,7 @@ bool SafariHost::execute(const std::string& line) {
       complain("not a window number: " + rest);
       return true;
     }
-    Window window(*number, output_, work_);
+    Window window(*number, output_, callbacks_);
     const SafariExtensionHandler handler(*platform_);
     if (command == "click") {
       handler.toolbarItemClickedInWindow(window);
@@ -247,19 +218,14 @@ bool SafariHost::execute(const std::string& line) {
   } else if (command == "message") {
     try {
       PageMessage message = parsePageMessage(rest);
-      Page page(pageProperties_, work_);
+      Page page(pageProperties_, callbacks_);
       const SafariExtensionHandler handler(*platform_);
       handler.messageReceivedWithName(std::move(message.name), page, std::move(message.userInfo));
     } catch (const std::invalid_argument& problem) {
       complain(problem.what());
     }
-  } else if (line == "wait") {
-    waitIdle();
-    output_.write("idle\n");
-  } else if (line == "quit") {
+  } else {
     return false;
-  } else if (!line.empty()) {
-    complain("unknown command: " + line);
   }
   return true;
 }

@@ -3,9 +3,7 @@
 // per event. Safari makes a new SafariExtensionHandler for each event and releases it as soon
 // as its entry returns, so nothing the extension does can lean on a handler that lives on.
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,21 +18,9 @@
 #include "platform/standin/url.hpp"
 #include "platform/standin/url_session.hpp"
 #include "platform/standin/user_defaults.hpp"
+#include "standin/command_line.hpp"
 
 namespace tidingsbell::standin {
-
-// Counts work running on other threads, so `wait` can return once all of it is done.
-class WorkTracker {
- public:
-  void begin();
-  void end();
-  void waitIdle();
-
- private:
-  std::mutex mutex_;
-  std::condition_variable idle_;
-  int running_ = 0;
-};
 
 // The user information of a page message from its JSON form; nullopt for JSON null.
 // Throws std::invalid_argument when the text is not an object with a text "name".
@@ -44,21 +30,16 @@ struct PageMessage {
 };
 PageMessage parsePageMessage(std::string_view json);
 
-class SafariHost {
+class SafariHost final : public CommandHost {
  public:
   SafariHost();
   SafariHost(const SafariHost&) = delete;
   SafariHost& operator=(const SafariHost&) = delete;
-  ~SafariHost();
+  ~SafariHost() override;
 
-  // Runs one command line. Returns false for `quit`.
-  bool execute(const std::string& line);
+  bool execute(const std::string& line) override;
   // Waits for every piece of work started so far, polls included.
-  void waitIdle();
-
-  static constexpr const char* kHelp =
-      "commands: validate [WINDOW] | click [WINDOW] | advance SECONDS | notify ACTION | present | "
-      "page URL|none|nourl | message JSON | wait | quit";
+  void waitIdle() override;
 
  private:
   class Window;
@@ -73,7 +54,7 @@ class SafariHost {
   SimdjsonReader json_;
   StandardOutputSink output_;
   StandardErrorLog log_{"tidingsbell-safari"};
-  WorkTracker work_;
+  ThreadDispatchQueue callbacks_;  // the completions of tabs and page properties
   std::unique_ptr<Workspace> workspace_;
   CreatorThreadIsMain mainThread_;
   std::unique_ptr<ExtensionPlatform> platform_;

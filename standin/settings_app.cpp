@@ -117,9 +117,7 @@ std::string SettingsApp::windowLine() const {
 }
 
 bool SettingsApp::execute(const std::string& line) {
-  const auto space = line.find(' ');
-  const std::string command = line.substr(0, space);
-  const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+  const auto [command, rest] = splitCommand(line);
   ViewController& controller = *window_->controller;
 
   if (line == "show") {
@@ -147,13 +145,8 @@ bool SettingsApp::execute(const std::string& line) {
     controller.openSafariExtensionPreferences();
   } else if (line == "reopen") {
     loadWindow();
-  } else if (line == "wait") {
-    userInitiated_.waitIdle();
-    output_.write("idle\n");
-  } else if (line == "quit") {
+  } else {
     return false;
-  } else if (!line.empty()) {
-    complain("unknown command: " + line);
   }
   return true;
 }

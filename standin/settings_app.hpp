@@ -10,6 +10,7 @@
 #include "platform/standin/chosen_keychain.hpp"
 #include "platform/standin/output.hpp"
 #include "platform/standin/threads.hpp"
+#include "standin/command_line.hpp"
 
 namespace tidingsbell::standin {
 
@@ -44,21 +45,17 @@ class StandinSafariApplication final : public platform::SafariApplication {
       Callback<void(std::optional<platform::PlatformError>)> completion) override;
 };
 
-class SettingsApp {
+class SettingsApp final : public CommandHost {
  public:
   SettingsApp();
   SettingsApp(const SettingsApp&) = delete;
   SettingsApp& operator=(const SettingsApp&) = delete;
-  ~SettingsApp();
+  ~SettingsApp() override;
 
-  // Runs one command line. Returns false for `quit`.
-  bool execute(const std::string& line);
+  bool execute(const std::string& line) override;
+  void waitIdle() override { userInitiated_.waitIdle(); }
   void terminate();
   [[nodiscard]] std::string windowLine() const;
-
-  static constexpr const char* kHelp =
-      "commands: show | type TEXT | typejson \"JSON text\" | submit | mute on|off|mixed | prefs | "
-      "reopen | wait | quit";
 
  private:
   struct Window;

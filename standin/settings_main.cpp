@@ -12,11 +12,12 @@
 namespace {
 
 constexpr tidingsbell::standin::Program kProgram{
-    "tidingsbell-settings",
-    "tidingsbell-settings, then one command a line on standard input:\n"
-    "       show | type TEXT | typejson \"JSON text\" | submit | mute on|off|mixed | prefs |\n"
-    "       reopen | wait | quit",
-    "The settings window of the host application, in a terminal."};
+    .name = "tidingsbell-settings",
+    .usage = {},
+    .summary = "The settings window of the host application, in a terminal.",
+    .commands =
+        "show | type TEXT | typejson \"JSON text\" | submit | mute on|off|mixed | prefs |\n"
+        "       reopen | wait | quit"};
 
 }  // namespace
 
@@ -29,10 +30,10 @@ int main(int argc, char** argv) {
   }
   SettingsApp app;
   if (::isatty(STDIN_FILENO) != 0) {
-    std::printf("%s\n%s\n", app.windowLine().c_str(), SettingsApp::kHelp);
+    std::printf("%s\n", app.windowLine().c_str());
     std::fflush(stdout);
   }
-  forEachInputLine([&app](const std::string& line) { return app.execute(line); });
+  runCommands(kProgram, app);
   app.terminate();
   return outputStatus(kProgram);
 }

@@ -4,7 +4,6 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -85,34 +84,6 @@ TEST_F(HandleResponse, CountsOrClearsTheBadgeAndSaysWhy) {
   }
   EXPECT_EQ(badge(bytes("[{}]"), 200, platform::UrlError{"Error Domain=NSURLErrorDomain"}), "");
   EXPECT_EQ(out.text(), "Error Domain=NSURLErrorDomain\n");
-}
-
-// The reader keeps a parser from one poll to the next, whichever thread it runs on; what a large
-// answer leaves in its buffers must never decide a later, shorter one, and polls that overlap
-// never share one.
-TEST(KeptParser, JudgesEachBodyAloneAcrossThreadsAndOverlappingPolls) {
-  standin::SimdjsonReader json;
-  std::string large = "[";
-  for (int i = 0; i < 3000; ++i) large += "{\"n\":" + std::to_string(i) + "},";
-  large.back() = ']';
-  const std::vector<std::pair<std::string, long>> sequence = {
-      // -1: not an array
-      {large, 3000}, {"[{}]", 1},   {large.substr(0, large.size() - 1), -1},
-      {"[{},", -1},  {large, 3000}, {"[{\"a\":1}]   ", 1}};
-  std::atomic<int> wrong{0};
-  std::vector<std::thread> polls;
-  for (std::size_t t = 0; t < 4; ++t) {
-    polls.emplace_back([&, t] {
-      for (std::size_t i = 0; i < 10 * sequence.size(); ++i) {
-        const auto& [body, count] = sequence[(i + t) % sequence.size()];
-        const auto summary = json.summarize(bytes(body));
-        const auto* array = std::get_if<platform::JsonArraySummary>(&summary);
-        if ((array != nullptr ? static_cast<long>(array->elementCount) : -1) != count) ++wrong;
-      }
-    });
-  }
-  for (auto& thread : polls) thread.join();
-  EXPECT_EQ(wrong, 0);
 }
 
 // The whole exchange through the stand-in session against an HTTPS server on loopback.
@@ -208,6 +179,20 @@ TEST_F(LoopbackExchange, TheStandInGithubsTokenRuleOnePageAndFixedAnswer) {
   EXPECT_EQ(out.text(), kParseErrorLine);
 }
 
+// A request log that cannot be written is reported once rather than dropped without a word, and
+// one that cannot even be opened (a folder) stops the server from starting.
+TEST_F(LoopbackExchange, ARequestLogThatCannotBeWrittenIsReported) {
+  std::vector<std::string> problems;
+  const int port = startServer({.requestLog = "/dev/full",
+                                .logFailed = [&](const std::string& p) { problems.push_back(p); }});
+  EXPECT_EQ(poll(sessionOptions(port)), "3");
+  EXPECT_EQ(poll(sessionOptions(port)), "3");
+  server->stop();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("/dev/full"), std::string::npos) << problems[0];
+  EXPECT_THROW(startServer({.requestLog = folder_->path()}), std::runtime_error);
+}
+
 // A restart in the same folder keeps the authority that clients were told to trust.
 TEST_F(LoopbackExchange, CertificatesAreMadeOnceAndReused) {
   auto text = [](const std::filesystem::path& file) {
@@ -298,29 +283,17 @@ std::future<std::string> request(standin::CurlSessionFactory& sessions, const st
   return outcome->get_future();
 }
 
-// A callback thread that cannot start (a process limit) costs no more than its poll: the work
-// waits for a running thread or, with none, the task ends with the unknown error and the
-// session counts as ended, so that the process can quit.
-TEST(StandinSession, AThreadThatCannotStartWaitsForARunningOneOrFailsThePoll) {
-  for (const int startable : {1, 0}) {
-    SCOPED_TRACE(startable);
-    std::atomic<int> left{startable};
-    std::optional<standin::CurlSessionFactory> sessions(
-        std::in_place,
-        standin::CurlSessionOptions{.startThread = [&left](std::function<void()> body) {
-          if (left-- <= 0) throw std::system_error(EAGAIN, std::generic_category());
-          return std::thread(std::move(body));
-        }});
-    std::shared_ptr<platform::UrlSession> holder;  // keeps the one thread busy until it ends
-    if (startable != 0) holder = sessions->sessionWithConfiguration({});
-    auto outcome = request(*sessions, "http://127.0.0.1:1/");
-    if (holder) holder->finishTasksAndInvalidate();
-    EXPECT_EQ(outcome.get(),
-              startable != 0
-                  ? "Error Domain=NSURLErrorDomain Code=-1004 \"Could not connect to the server.\""
-                  : "Error Domain=NSURLErrorDomain Code=-1 \"An unknown error occurred.\"");
-    sessions.reset();  // as `quit` does: returns once every session has ended
-  }
+// A callback queue whose thread cannot start (a process limit) costs no more than its poll: the
+// task ends with the unknown error and the session counts as ended, so that the process can quit.
+TEST(StandinSession, AThreadThatCannotStartFailsThePoll) {
+  std::optional<standin::CurlSessionFactory> sessions(
+      std::in_place,
+      standin::CurlSessionOptions{.startThread = [](std::function<void()>) -> std::thread {
+        throw std::system_error(EAGAIN, std::generic_category());
+      }});
+  EXPECT_EQ(request(*sessions, "http://127.0.0.1:1/").get(),
+            "Error Domain=NSURLErrorDomain Code=-1 \"An unknown error occurred.\"");
+  sessions.reset();  // as `quit` does: returns once every session has ended
 }
 
 std::string compressed(const std::string& text) {

@@ -150,5 +150,17 @@ TEST_F(DefaultsFileTest, ThrottleHoldsWhileTheTimeCannotBeSavedAndItIsSavedLater
       std::get<Date>(*defaults.objectForKey("last-check")).time_since_epoch().count()));
 }
 
+// A domain too full to take the time (filled through the defaults tool) holds the throttle too.
+TEST_F(DefaultsFileTest, ThrottleHoldsWhenTheDomainIsTooFullForTheTime) {
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file) << "{\"f\":{\"string\":\""
+                      << std::string(standin::StoredFile::kMaximumBytes - 30, 'f') << "\"}}";
+  for (int i = 0; i < 5; ++i) {
+    refreshBadge(withFile, {});
+    fake.clock.current += Seconds(0.2);
+  }
+  EXPECT_EQ(polls.size(), 1u);
+}
+
 }  // namespace
 }  // namespace tidingsbell

@@ -1,9 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
+#include "platform/standin/stored_file.hpp"
 #include "tests/process.hpp"
 #include "tests/temp_folder.hpp"
 
@@ -104,6 +109,9 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
       {"tidingsbell-defaults", "write", kDomain, "d", "-date", "2024-02-31T00:00:00Z"},
       {"tidingsbell-defaults", "write", kDomain, "d", "-date", "2024-01-01T 1:00:00Z"},
       {"tidingsbell-defaults", "write", kDomain, "d", "-date", "-001-01-01T00:00:00Z"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-date", "2024-01-01T00:00:60Z"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-date", "0000-01-01T00:00:00Z"},
+      {"tidingsbell-defaults", "write", kDomain, "d", "-date", "0001-01-01T00:00:00+00:01"},
       {"tidingsbell-defaults", "write", kDomain, "d", "-date", "2024-01-01T00:00:00+99:99"},
       {"tidingsbell-defaults", "write", kDomain, "d", "-date", "2024-01-01T00:00:00+-1:00"},
       {"tidingsbell-defaults", "write", kDomain, "d", "-float", "1"},
@@ -118,23 +126,25 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
   }
 }
 
-// Failures of the work itself exit 1: output that could not be written, a body that is a folder,
-// a FIFO among the certificates (opened, it would block for good).
+// Failures of the work itself exit 1: output that could not be written (the stand-in Safari's
+// badge lines included), a body or request log that is a folder, a FIFO among the certificates
+// (opened, it would block for good).
 TEST_F(ToolTest, OutputThatCannotBeWrittenAndAFolderAsTheBodyExitOne) {
   ASSERT_EQ(keychain({"add", "-s", "svc", "-a", "acct", "-w", "v"}).status, 0);
   ASSERT_EQ(defaults({"write", kDomain, "k", "-int", "1"}).status, 0);
-  std::vector<std::vector<std::string>> toFullDisk = {
-      {"tidingsbell-keychain", "find", "-s", "svc", "-a", "acct"},
-      {"tidingsbell-defaults", "read", kDomain, "k"}};
+  std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> toFullDisk = {
+      {{"tidingsbell-keychain", "find", "-s", "svc", "-a", "acct"}, {}},
+      {{"tidingsbell-defaults", "read", kDomain, "k"}, {}},
+      {{"tidingsbell-safari"}, {"wait", "quit"}}};
   for (const auto& name : kPrograms) {
-    toFullDisk.push_back({name, "--help"});
-    toFullDisk.push_back({name, "--version"});
+    toFullDisk.push_back({{name, "--help"}, {}});
+    toFullDisk.push_back({{name, "--version"}, {}});
   }
-  for (auto args : toFullDisk) {
-    SCOPED_TRACE(args[0] + " " + args[1]);
+  for (auto [args, lines] : toFullDisk) {
+    SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
     args[0] = programPath(args[0]);
     args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$@\" >/dev/full", "sh"});
-    const ToolRun run = runToEnd(args, env);
+    const ToolRun run = runToEnd(args, env, lines);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("cannot write standard output"), std::string::npos) << run.err;
   }
@@ -144,6 +154,7 @@ TEST_F(ToolTest, OutputThatCannotBeWrittenAndAFolderAsTheBodyExitOne) {
   const std::vector<std::vector<std::string>> unusable = {
       {"--certs", (home.path() / "certs").string(), "--status", "200", "--body",
        home.path().string()},
+      {"--certs", (home.path() / "certs").string(), "--requests", home.path().string()},
       {"--certs", fifoCerts.string()}};
   for (const auto& args : unusable) {
     SCOPED_TRACE(args.back());
@@ -212,6 +223,22 @@ TEST_F(ToolTest, DefaultsToolShowsDatesWithoutAFourDigitYearAsSeconds) {
     std::ofstream(file, std::ios::trunc) << "{\"last-check\":{\"date\":" << seconds << "}}";
     EXPECT_EQ(defaults({"read", kDomain, "last-check"}).out, shown);
   }
+}
+
+// A process stopped while it holds a store's lock costs the others a change that fails after a
+// bounded wait, never a hang.
+TEST(StoredFileTest, AChangeGivesUpOnALockHeldElsewhere) {
+  const testing::TempFolder folder;
+  const auto path = folder.path() / "store.json";
+  const int held = ::open((path.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  const standin::StoredFile file(path, std::chrono::milliseconds(100));
+  auto write = [](const standin::StoredFile::Contents&) { return std::optional<std::string>("x"); };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(file.update(write));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ::close(held);
+  EXPECT_TRUE(file.update(write));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 namespace tidingsbell::standin {
@@ -81,6 +82,17 @@ void removeStaleTemporaries(const std::filesystem::path& path) {
   ::closedir(folder);
 }
 
+// flock has no time-out of its own: it is tried without blocking until the wait is over.
+bool lockWithin(int fd, std::chrono::milliseconds wait) {
+  const auto giveUp = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= giveUp) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 }  // namespace
 
 SmallFile readSmallFile(const std::filesystem::path& path, std::size_t limit) {
@@ -120,8 +132,8 @@ SmallFile readSmallFile(const std::filesystem::path& path, std::size_t limit) {
   return file;
 }
 
-StoredFile::StoredFile(std::filesystem::path path, Durability durability)
-    : path_(std::move(path)), lockPath_(path_.string() + ".lock"), durability_(durability) {}
+StoredFile::StoredFile(std::filesystem::path path, std::chrono::milliseconds lockWait)
+    : path_(std::move(path)), lockPath_(path_.string() + ".lock"), lockWait_(lockWait) {}
 
 StoredFile::Contents StoredFile::read() const {
   SmallFile file = readSmallFile(path_, kMaximumBytes);
@@ -146,9 +158,7 @@ bool StoredFile::update(const Change& change) const {
   if (!ensureFolder(path_.parent_path())) return false;
   FileDescriptor lock(::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
   if (lock.get() < 0) return false;
-  while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) return false;
-  }
+  if (!lockWithin(lock.get(), lockWait_)) return false;
   const Contents current = read();
   if (current.state == State::Unreadable) return false;  // left untouched
   const std::optional<std::string> next = change(current);
@@ -163,14 +173,12 @@ bool StoredFile::writeAtomically(const std::string& text) const {
   std::string temporary = path_.string() + std::string(kTemporaryInfix) + "XXXXXX";
   FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));  // mode 0600
   if (fd.get() < 0) return false;
-  const bool flush = durability_ == Durability::Flushed;
-  const bool written = writeAll(fd.get(), text) && (!flush || ::fsync(fd.get()) == 0);
+  const bool written = writeAll(fd.get(), text) && ::fsync(fd.get()) == 0;
   const bool closed = ::close(fd.release()) == 0;
   if (!written || !closed || ::rename(temporary.c_str(), path_.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;
   }
-  if (!flush) return true;
   // Make the rename itself durable.
   FileDescriptor folder(::open(path_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (folder.get() >= 0) (void)::fsync(folder.get());

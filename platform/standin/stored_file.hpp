@@ -4,6 +4,7 @@
 // under an exclusive lock on a separate lock file (the rename gives the data file a new inode,
 // so a lock on it would guard nothing).
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -28,17 +29,18 @@ class StoredFile {
     std::string text;
   };
 
-  // Flushed: a change is on the disk, the rename included, before update() returns. Unflushed:
-  // still atomic, but written back when the system chooses, so a crash may lose the last change
-  // (the file keeps its earlier contents, never a torn one).
-  enum class Durability { Flushed, Unflushed };
-
   // Larger than any store of ours could grow: a file this large is not one, whatever it holds,
   // so no change may write one.
   static constexpr std::size_t kMaximumBytes = 1024 * 1024;
 
-  // The file's folder is created (mode 0700) when the first change is written.
-  explicit StoredFile(std::filesystem::path path, Durability durability = Durability::Flushed);
+  // How long a change waits for another process's: far longer than any change takes, and short
+  // enough that a process stopped while it holds the lock costs the others a failed change (which
+  // each store handles as a full disk), never a hang.
+  static constexpr std::chrono::milliseconds kLockWait{5000};
+
+  // The file's folder is created (mode 0700) when the first change is written. A change is on
+  // the disk, the rename included, before update() returns.
+  explicit StoredFile(std::filesystem::path path, std::chrono::milliseconds lockWait = kLockWait);
 
   [[nodiscard]] const std::filesystem::path& path() const { return path_; }
   // Never blocks: anything but a regular file is Unreadable, and a regular file too large to be
@@ -46,7 +48,8 @@ class StoredFile {
   [[nodiscard]] Contents read() const;
 
   // Under the lock: reads the current contents and asks `change` for the new text; nullopt keeps
-  // the file as it is. Returns false when the lock, the folder or the write failed, or when the
+  // the file as it is. Returns false when the lock (within lockWait), the folder or the write
+  // failed, or when the
   // new text is over kMaximumBytes (nothing is written then). The caller refuses, before it
   // returns a text, whatever its own reader would refuse.
   using Change = std::function<std::optional<std::string>(const Contents& current)>;
@@ -61,7 +64,7 @@ class StoredFile {
 
   std::filesystem::path path_;
   std::filesystem::path lockPath_;
-  Durability durability_;
+  std::chrono::milliseconds lockWait_;
 };
 
 }  // namespace tidingsbell::standin

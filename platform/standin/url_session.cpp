@@ -1,8 +1,6 @@
 #include "platform/standin/url_session.hpp"
 
 #include <curl/curl.h>
-#include <malloc.h>
-#include <simdjson.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,27 +10,44 @@
 #include <map>
 #include <new>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
-#include "platform/standin/callback_threads.hpp"
-#include "platform/standin/curl_handles.hpp"
 #include "platform/standin/trust_store.hpp"
 #include "tidingsbell_version.hpp"
 
 namespace tidingsbell::standin {
 
 struct CurlSessionFactory::Shared {
-  explicit Shared(CallbackThreads::StartThread startThread) : threads(std::move(startThread)) {}
-
   CurlSessionOptions options;
   std::unique_ptr<TrustStore> trust;  // read once, for every session's transfers
-  CurlHandles handles;                // reused, each as good as new
   std::mutex mutex;
   std::condition_variable changed;
   int runningTasks = 0;
   int liveSessions = 0;
   std::vector<std::weak_ptr<platform::UrlSession>> sessions;  // to invalidate at the end
-  CallbackThreads threads;
+  // Each session's callback queue runs on a thread of its own. Threads are joined, never
+  // detached: one still running its thread-local destructors (OpenSSL's among them) while the
+  // process exits would race OpenSSL's own clean-up at exit. Those that ended are joined when
+  // the next session starts, so that they do not pile up over a long run.
+  std::map<std::thread::id, std::thread> threads;
+  std::vector<std::thread::id> ended;
+
+  // Joins the threads whose sessions have ended; call without holding the mutex.
+  void joinEnded() {
+    std::vector<std::thread> done;
+    {
+      const std::lock_guard lock(mutex);
+      for (const auto id : ended) {
+        if (auto found = threads.find(id); found != threads.end()) {
+          done.push_back(std::move(found->second));
+          threads.erase(found);
+        }
+      }
+      ended.clear();
+    }
+    for (auto& thread : done) thread.join();
+  }
 };
 
 namespace {
@@ -96,15 +111,7 @@ const ErrorText& mapCurlError(CURLcode code) {
 
 void globalInit() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    // Every poll allocates and frees a few hundred kilobytes, the body above all. glibc's
-    // adaptive thresholds hand that memory back to the system after each poll and fault it in
-    // again on the next, which costs more CPU than the rest of the poll's memory work. Kept for
-    // reuse, as the platform's allocator keeps it, the footprint stays what one poll needs.
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
-    mallopt(M_TRIM_THRESHOLD, 4 << 20);
-  });
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 struct Transfer {
@@ -128,11 +135,6 @@ std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* u
     return 0;
   }
   try {
-    // Keep room for the JSON parser's padding, so the body is parsed where it lies.
-    if (body.capacity() < body.size() + bytes + simdjson::SIMDJSON_PADDING) {
-      body.reserve(std::min((body.size() + bytes) * 2, platform::kMaximumBodyBytes) +
-                   simdjson::SIMDJSON_PADDING);
-    }
     body.insert(body.end(), data, data + bytes);
   } catch (const std::bad_alloc&) {
     transfer->outOfMemory = true;
@@ -172,18 +174,23 @@ class CurlSession final : public platform::UrlSession,
   void start() {
     {
       const std::lock_guard lock(shared_->mutex);
-      ++shared_->liveSessions;
+      try {
+        // The callback queue keeps the session alive until it is invalidated and drained.
+        // Recorded under the lock the thread takes to end, so that it is always found.
+        std::thread thread =
+            shared_->options.startThread
+                ? shared_->options.startThread([self = shared_from_this()] { self->run(); })
+                : std::thread([self = shared_from_this()] { self->run(); });
+        const auto id = thread.get_id();
+        shared_->threads.emplace(id, std::move(thread));
+        ++shared_->liveSessions;
+        return;
+      } catch (const std::system_error&) {
+        // No thread serves the queue (a process limit), nor ever will.
+      }
     }
-    // The callback queue keeps the session alive until it is invalidated and drained.
-    if (shared_->threads.run([self = shared_from_this()] { self->run(); })) return;
-    // No thread serves the queue, nor ever will: each task fails as it is resumed.
-    {
-      const std::lock_guard lock(mutex_);
-      unserved_ = true;
-    }
-    const std::lock_guard lock(shared_->mutex);
-    --shared_->liveSessions;
-    shared_->changed.notify_all();
+    const std::lock_guard lock(mutex_);
+    unserved_ = true;  // each task fails as it is resumed
   }
 
   std::shared_ptr<platform::DataTask> dataTask(platform::UrlRequest request,
@@ -238,6 +245,7 @@ class CurlSession final : public platform::UrlSession,
     }
     const std::lock_guard lock(shared_->mutex);
     --shared_->liveSessions;
+    shared_->ended.push_back(std::this_thread::get_id());
     shared_->changed.notify_all();
   }
 
@@ -251,7 +259,7 @@ class CurlSession final : public platform::UrlSession,
 
     Transfer transfer;
     transfer.idleLimitSeconds = timeout;
-    CURL* curl = shared_->handles.acquire();
+    CURL* curl = curl_easy_init();  // a new connection and a full handshake, as every session
     if (curl == nullptr) {
       job.completion(std::nullopt, std::nullopt, urlError(kUnknown));
       return;
@@ -287,7 +295,7 @@ class CurlSession final : public platform::UrlSession,
     const CURLcode result = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    shared_->handles.release(curl);
+    curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
     curl_slist_free_all(connectTo);
 
@@ -364,8 +372,7 @@ CurlSessionOptions CurlSessionOptions::fromEnvironment() {
 }
 
 CurlSessionFactory::CurlSessionFactory(CurlSessionOptions options)
-    : shared_(std::make_shared<Shared>(options.startThread ? options.startThread
-                                                           : CallbackThreads::startThread)) {
+    : shared_(std::make_shared<Shared>()) {
   globalInit();
   if (options.userAgent.empty()) options.userAgent = defaultUserAgent();
   shared_->trust = std::make_unique<TrustStore>(options.extraCaFile);
@@ -385,7 +392,7 @@ CurlSessionFactory::~CurlSessionFactory() {
     std::unique_lock lock(shared_->mutex);
     shared_->changed.wait(lock, [this] { return shared_->liveSessions == 0; });
   }
-  shared_->threads.stop();
+  shared_->joinEnded();
 }
 
 platform::SessionConfiguration CurlSessionFactory::defaultSessionConfiguration() {
@@ -395,6 +402,7 @@ platform::SessionConfiguration CurlSessionFactory::defaultSessionConfiguration()
 std::shared_ptr<platform::UrlSession> CurlSessionFactory::sessionWithConfiguration(
     const platform::SessionConfiguration& configuration) {
   // libcurl keeps no cache, so both cache settings hold whatever their values.
+  shared_->joinEnded();
   auto session = std::make_shared<CurlSession>(shared_, configuration);
   session->start();
   const std::lock_guard lock(shared_->mutex);

@@ -1,9 +1,9 @@
 #pragma once
 // The URL loading system on libcurl. Each session has one serial callback queue of its own, as
-// a platform session without a delegate queue runs its completions on a serial queue of its own;
-// like the platform's queues, it is served by a thread that goes back to a pool when it ends.
-// A session lives until it is invalidated and its tasks are done; one never invalidated lives
-// until the factory (the stand-in's process) ends, as it would on the platform.
+// a platform session without a delegate queue runs its completions on a serial queue of its own,
+// never on the caller's thread; here a thread of the session's own serves it. A session lives
+// until it is invalidated and its tasks are done; one never invalidated lives until the factory
+// (the stand-in's process) ends, as it would on the platform.
 
 #include <condition_variable>
 #include <functional>
@@ -24,7 +24,8 @@ struct CurlSessionOptions {
   std::string extraCaFile;                 // trusted in addition to the system's authorities
   std::optional<double> timeoutOverride;   // seconds; lets tests shorten the request's time-outs
   std::optional<double> lifetimeOverride;  // seconds; lets tests shorten a task's whole life
-  // Starts the callback queues' threads (std::thread when empty); lets tests make it fail.
+  // Starts a session's callback queue thread (std::thread when empty); lets tests make it fail,
+  // as a process limit does: the session's tasks then fail with the unknown error.
   std::function<std::thread(std::function<void()>)> startThread;
 
   // TIDINGSBELL_STANDIN_CONNECT_TO and TIDINGSBELL_STANDIN_CA_FILE; the default User-Agent.

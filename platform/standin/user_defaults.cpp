@@ -8,22 +8,10 @@
 #include "platform/standin/text.hpp"
 
 namespace tidingsbell::standin {
-namespace {
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-}  // namespace
-
 FileUserDefaults::FileUserDefaults(const std::string& domain)
     : FileUserDefaults(domainFile(domain)) {}
 
-// The platform writes its defaults back asynchronously; a lost change costs, at worst, one extra
-// poll. Waiting for the disk would put two flushes on the path of every poll.
-FileUserDefaults::FileUserDefaults(std::filesystem::path file)
-    : file_(std::move(file), StoredFile::Durability::Unflushed) {}
+FileUserDefaults::FileUserDefaults(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::filesystem::path FileUserDefaults::domainFile(const std::string& domain) {
   return dataDirectory() / "defaults" / (domain + ".json");
@@ -83,22 +71,12 @@ std::string FileUserDefaults::serialize(const Values& values) {
 std::optional<platform::PropertyListValue> FileUserDefaults::objectForKey(std::string_view key) {
   const std::lock_guard lock(mutex_);
   if (const auto kept = unsaved_.find(key); kept != unsaved_.end()) return kept->second;
-  struct stat now {};
-  if (::stat(file_.path().c_str(), &now) != 0) {
-    cached_ = false;
-    values_.clear();
-    return std::nullopt;
-  }
-  if (!cached_ || !sameFile(now, cachedStat_)) {
-    const StoredFile::Contents contents = file_.read();
-    // A corrupt or unreadable file reads as empty; it is moved aside at the next write.
-    values_ = contents.state == StoredFile::State::Read ? parse(contents.text).value_or(Values{})
-                                                        : Values{};
-    cachedStat_ = now;
-    cached_ = true;
-  }
-  const auto found = values_.find(key);
-  if (found == values_.end()) return std::nullopt;
+  const StoredFile::Contents contents = file_.read();
+  // A corrupt or unreadable file reads as empty; it is moved aside at the next write.
+  if (contents.state != StoredFile::State::Read) return std::nullopt;
+  const Values values = parse(contents.text).value_or(Values{});
+  const auto found = values.find(key);
+  if (found == values.end()) return std::nullopt;
   return found->second;
 }
 
@@ -114,7 +92,6 @@ bool FileUserDefaults::change(std::string_view key,
   // out with, and fail, every later change.
   if (value && !readable(serialize(Values{{std::string(key), *value}}))) return false;
   const std::lock_guard lock(mutex_);
-  cached_ = false;
   // What this process could not save before goes out with this change.
   auto pending = unsaved_;
   pending[std::string(key)] = value;
@@ -145,7 +122,12 @@ bool FileUserDefaults::change(std::string_view key,
         if (corrupt) file_.moveAsideCorrupt();
         return text;
       });
-  if (refused) return false;  // what was pending before stays pending; this change is dropped
+  // A domain too full to take the change is a state of the disk, like a full one: the change is
+  // kept, so that the extension's throttle holds, and goes out once the domain has room.
+  if (refused) {
+    unsaved_ = std::move(pending);
+    return false;
+  }
   if (saved) {
     unsaved_.clear();
   } else {

@@ -1,12 +1,11 @@
 #pragma once
-// The stand-in user defaults: one file per domain. A throttled validation reads a key on every
-// call, so the parsed file is kept and read again only when its inode, size or modification
-// time changed: one stat() per read. A change that cannot be written (a full disk, a folder that
-// cannot be made) is kept in memory for the life of the process, as the platform's defaults keep
-// it, and goes out with the next change that can be written. A change the file could never hold
-// (a key or string that is not UTF-8, a domain over the size limit) is refused and not kept.
-
-#include <sys/stat.h>
+// The stand-in user defaults: one file per domain, read afresh for every key, so that a change
+// another process (the defaults tool) made is seen at once. A change that cannot be written (a
+// full disk, a folder that cannot be made) is kept in memory for the life of the process, as the
+// platform's defaults keep it, and goes out with the next change that can be written; so is one
+// refused because the domain as a whole would pass the size limit. A change the file could never
+// hold (a key or string that is not UTF-8, a value over the size limit on its own) is refused and
+// not kept.
 
 #include <filesystem>
 #include <map>
@@ -50,9 +49,6 @@ class FileUserDefaults final : public platform::UserDefaults {
 
   StoredFile file_;
   std::mutex mutex_;
-  bool cached_ = false;
-  struct stat cachedStat_ {};
-  Values values_;
   std::map<std::string, std::optional<platform::PropertyListValue>, std::less<>> unsaved_;
 };
 
