@@ -81,7 +81,8 @@ TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmptyAndNothingWithoutT
     saveTokenFromField(platform, &field);
     EXPECT_EQ(stored("personal_access_token"), bytes(text));
   }
-  EXPECT_EQ(keychain.calls.back().operation, "add");  // the empty token is an item of zero bytes
+  // The empty token is an item of zero bytes, written as any other value.
+  EXPECT_EQ(keychain.calls.back().operation, "update");
 
   // No field connected, or text with no UTF-8 form: the working token stays, untouched.
   keychain.store("personal_access_token", bytes("ghp_working"));
@@ -90,7 +91,7 @@ TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmptyAndNothingWithoutT
   saveTokenFromField(platform, &field);
   saveTokenFromField(platform, nullptr);
   EXPECT_EQ(stored("personal_access_token"), bytes("ghp_working"));
-  EXPECT_EQ(keychain.calls.size(), callsBefore);  // not even a delete
+  EXPECT_EQ(keychain.calls.size(), callsBefore);  // not even an add
 }
 
 TEST_F(SettingsWindowTest, MuteSavesTrueOnlyForTheOnState) {

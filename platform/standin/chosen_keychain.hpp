@@ -8,14 +8,14 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/keychain.hpp"
+#include "platform/standin/keychain.hpp"
 
 namespace tidingsbell::standin {
 
 struct ChosenKeychain {
   enum class Kind { SecretService, File };
 
-  platform::Keychain& keychain;
+  EditableKeychain& keychain;
   Kind kind;
   bool fellBack;               // the file because no Secret Service is there, not by request
   std::filesystem::path file;  // the file keychain's path; empty for the Secret Service

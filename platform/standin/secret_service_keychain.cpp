@@ -245,6 +245,11 @@ class Items {
   GList* list_;
 };
 
+SecretValue* secretValue(const platform::Bytes& bytes) {
+  return secret_value_new(bytes.empty() ? "" : reinterpret_cast<const gchar*>(bytes.data()),
+                          static_cast<gssize>(bytes.size()), kContentType);
+}
+
 template <typename Object>
 struct Unref {
   void operator()(Object* object) const { g_object_unref(object); }
@@ -448,10 +453,7 @@ OSStatus SecretServiceKeychain::add(const KeychainQuery& attributes) {
     if (!collection || secret_collection_get_locked(collection.get()) != FALSE) {
       return platform::errSecInteractionNotAllowed;
     }
-    const platform::Bytes bytes = attributes.valueData.value_or(platform::Bytes{});
-    SecretValue* value =
-        secret_value_new(bytes.empty() ? "" : reinterpret_cast<const gchar*>(bytes.data()),
-                         static_cast<gssize>(bytes.size()), kContentType);
+    SecretValue* value = secretValue(attributes.valueData.value_or(platform::Bytes{}));
     const std::string label = *attributes.service + " (" + *attributes.account + ")";
     const Owned<SecretItem> item(
         secret_item_create_sync(collection.get(), &kSchema, match.table(), label.c_str(), value,
@@ -459,6 +461,35 @@ OSStatus SecretServiceKeychain::add(const KeychainQuery& attributes) {
     secret_value_unref(value);
     if (!item) return call.failed(error);
     return platform::errSecSuccess;
+  });
+}
+
+OSStatus SecretServiceKeychain::update(const KeychainQuery& query,
+                                       const KeychainQuery& attributesToUpdate) {
+  if (!attributesToUpdate.valueData || attributesToUpdate.entryCount() != 1) {
+    return platform::errSecParam;
+  }
+  return serve(query, [&](Call& call, const Attributes& attributes) {
+    GError* error = nullptr;
+    const Items items = call.search(attributes, SECRET_SEARCH_ALL, &error);
+    if (error != nullptr) return call.failed(error);
+    if (items.anyLocked()) return platform::errSecInteractionNotAllowed;  // update none of them
+    SecretValue* value = secretValue(*attributesToUpdate.valueData);
+    OSStatus status = platform::errSecItemNotFound;
+    for (GList* at = items.list(); at != nullptr; at = at->next) {
+      if (secret_item_set_secret_sync(static_cast<SecretItem*>(at->data), value, call.cancellable(),
+                                      &error) != FALSE) {
+        status = platform::errSecSuccess;
+        continue;
+      }
+      const OSStatus failed = call.failed(error);
+      if (failed != platform::errSecItemNotFound) {  // else: deleted since the search
+        status = failed;
+        break;
+      }
+    }
+    secret_value_unref(value);
+    return status;
   });
 }
 

@@ -17,11 +17,11 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/keychain.hpp"
+#include "platform/standin/keychain.hpp"
 
 namespace tidingsbell::standin {
 
-class SecretServiceKeychain final : public platform::Keychain {
+class SecretServiceKeychain final : public EditableKeychain {
  public:
   // How long one operation may wait for the Secret Service's answers: a keyring answers in
   // milliseconds, so this only bounds one that has stopped answering.
@@ -44,6 +44,9 @@ class SecretServiceKeychain final : public platform::Keychain {
                                   platform::KeychainResult& result) override;
   platform::OSStatus deleteItem(const platform::KeychainQuery& query) override;
   platform::OSStatus add(const platform::KeychainQuery& attributes) override;
+  // The matching items' secrets set in place.
+  platform::OSStatus update(const platform::KeychainQuery& query,
+                            const platform::KeychainQuery& attributesToUpdate) override;
 
  private:
   struct Connection;
