@@ -30,6 +30,9 @@ no_file_holds_a_keychain() {
     ! grep -rqa -e "$token" -e ghp_refused "$XDG_DATA_HOME/tidingsbell" 2>/dev/null
 }
 tool() { "$bin/tidingsbell-keychain" "$1" -s "$service" -a personal_access_token "${@:2}"; }
+data_folder_private() {
+  [[ ! -e $XDG_DATA_HOME/tidingsbell || $(stat -c %a "$XDG_DATA_HOME/tidingsbell") == 700 ]]
+}
 # The keychain status the tool reports for a find, else its exit status (0 found, 44 none).
 find_status() {
   local err status=0
@@ -68,6 +71,7 @@ settings "type $token" submit >/dev/null
 check "secret-tool finds the token" test "$(lookup personal_access_token)" = "$token"
 check "no file holds it" no_file_holds_a_keychain
 check "the settings window said nothing" test ! -s "$work/settings.err"
+check "the data folder, if the save made one, is private" data_folder_private
 check "the badge counts with it" test "$(safari validate)" = 'badge enabled=true text="3"'
 
 echo "== a locked keyring: nothing prompts, nothing changes"
@@ -117,11 +121,11 @@ kill -CONT "$bus"
 unset TIDINGSBELL_STANDIN_KEYRING_TIMEOUT
 check "the token is still the one saved" test "$(lookup personal_access_token)" = "$token"
 
-echo "== programs adding the same item at once: one item, one success"
+echo "== programs adding the same item at once, each with its own data folder: one item, one success"
 tool delete
 adders=()
-for i in $(seq 8); do
-  { tool add -w "v$i" >/dev/null 2>&1 && echo added; } >>"$work/adds" &
+for i in $(seq 6); do
+  { XDG_DATA_HOME=$work/data$i tool add -w "v$i" >/dev/null 2>&1 && echo added; } >>"$work/adds" &
   adders+=($!)
 done
 wait "${adders[@]}" || true  # all but one find the item there

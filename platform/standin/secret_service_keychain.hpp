@@ -11,6 +11,10 @@
 // bound, gives errSecNotAvailable, and a later call connects afresh; nothing is ever written
 // anywhere else.
 //
+// A call that did not answer in time may still be carried out when the keyring wakes: every
+// change is one that can land late without harm. An add creates with replace (never a second
+// item), an update sets the value in place, and nothing is deleted on the product's behalf.
+//
 // Safe to call from any thread: calls are taken one at a time.
 
 #include <chrono>
