@@ -107,6 +107,10 @@ echo "== the daemon back"
 check "nothing was lost" test "$(lookup personal_access_token)" = "$token"
 check "the running Safari reaches it again" \
   test "$(safari 'advance 61' validate)" = 'badge enabled=true text="3"'
+"$keyring" --daemon stop
+"$keyring" --daemon start
+check "restarted under it, its first read reaches the new daemon" \
+  test "$(safari 'advance 61' validate)" = 'badge enabled=true text="3"'
 echo "== a daemon, then a bus, that stop answering: bounded, and still the keyring"
 export TIDINGSBELL_STANDIN_KEYRING_TIMEOUT=1
 kill -STOP "$(<"$TIDINGSBELL_TEST_KEYRING/daemon.pid")"

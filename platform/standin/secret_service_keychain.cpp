@@ -346,6 +346,7 @@ class SecretServiceKeychain::Call {
     if (connection_.service == nullptr &&
         std::chrono::steady_clock::now() >= connection_.quietUntil) {
       connect();
+      connectedHere_ = true;
     }
   }
   Call(const Call&) = delete;
@@ -376,12 +377,26 @@ class SecretServiceKeychain::Call {
   OSStatus failed(GError* error) {
     const bool hung = isHung(error);
     const OSStatus status = statusFor(error);
+    // A connection made before this call that finds the service gone (a daemon restarted since)
+    // is worth one more try on a new one; a service that does not answer is not.
+    if (!hung && !connectedHere_ && isGone(error)) sessionGone_ = true;
     g_clear_error(&error);
     if (status == platform::errSecNotAvailable || status == platform::errSecIO) {
       connection_.disconnect();
     }
     if (hung) noAnswer();
     return status;
+  }
+
+  // Whether the operation met the old connection's service gone; if so, connects afresh (once a
+  // call) and says whether the operation may run once more on the new connection.
+  bool reconnectedAfterSessionGone() {
+    if (!sessionGone_ || connectedHere_) return false;
+    connection_.disconnect();
+    connect();
+    connectedHere_ = true;
+    sessionGone_ = false;
+    return connection_.service != nullptr;
   }
 
  private:
@@ -396,6 +411,8 @@ class SecretServiceKeychain::Call {
   std::chrono::milliseconds bound_;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   bool hung_ = false;
+  bool connectedHere_ = false;
+  bool sessionGone_ = false;
   // Declared last, so that the watchdog ends (and can no longer cancel) before the cancellable
   // is released.
   Owned<GCancellable> cancellableOwner_{g_cancellable_new()};
@@ -420,7 +437,11 @@ OSStatus SecretServiceKeychain::serve(const KeychainQuery& query, Operation oper
   const std::lock_guard lock(mutex_);
   Call call(*connection_, bound_);
   if (call.service() == nullptr) return platform::errSecNotAvailable;
-  return operation(call, attributes);
+  const OSStatus status = operation(call, attributes);
+  // A keyring daemon restarted since the last call: the operation's one more try, within the same
+  // bound, so that a long-running reader does not lose a read (and a badge) to the old session.
+  if (call.reconnectedAfterSessionGone()) return operation(call, attributes);
+  return status;
 }
 
 OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query,

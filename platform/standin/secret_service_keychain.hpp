@@ -9,7 +9,8 @@
 // prompt (a locked collection, no default collection yet) the call fails with
 // errSecInteractionNotAllowed. A Secret Service that is gone, or that does not answer within the
 // bound, gives errSecNotAvailable, and a later call connects afresh; nothing is ever written
-// anywhere else.
+// anywhere else. A call that finds the service gone on a connection made earlier (the daemon
+// restarted since) is tried once more on a new connection, within the same bound.
 //
 // A call that did not answer in time may still be carried out when the keyring wakes: every
 // change is one that can land late without harm. An add creates with replace (never a second
