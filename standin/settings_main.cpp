@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/standin/chosen_keychain.hpp"
-#include "platform/standin/paths.hpp"
 #include "shared/SettingsStore.hpp"
 #include "standin/command_line.hpp"
 #include "standin/settings_app.hpp"
@@ -30,11 +29,11 @@ int main(int argc, char** argv) {
                  keychain.description().c_str());
   }
   // A token saved while no keyring answered goes into the keyring now that one does.
-  if (moveFileItemsIntoKeyring(std::string(tidingsbell::kKeychainService),
-                               {tidingsbell::kTokenAccount, tidingsbell::kMuteAccount})) {
+  if (const auto file =
+          moveFileItemsIntoKeyring(std::string(tidingsbell::kKeychainService),
+                                   {tidingsbell::kTokenAccount, tidingsbell::kMuteAccount})) {
     std::fprintf(stderr, "tidingsbell-settings: the settings kept in %s are now in %s\n",
-                 (tidingsbell::standin::dataDirectory() / "keychain.json").c_str(),
-                 chosenKeychain().description().c_str());
+                 file->c_str(), chosenKeychain().description().c_str());
   }
   SettingsApp app;
   if (::isatty(STDIN_FILENO) != 0) {

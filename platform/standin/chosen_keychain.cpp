@@ -25,8 +25,9 @@ std::chrono::milliseconds bound() {
   return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
 }
 
-// The keyring first; a search that finds no item there looks in the file, which only the settings
-// window's move ever changes while the keyring answers.
+// The keyring first; a search that finds no item there looks in the file, where an item saved
+// while no keyring answered stays until the settings window moves it. Every change goes to the
+// keyring alone.
 class KeyringOverFile final : public EditableKeychain {
  public:
   explicit KeyringOverFile(SecretServiceKeychain& keyring) : keyring_(keyring) {}
@@ -99,13 +100,13 @@ const ChosenKeychain& chosenKeychain() {
   return *chosen;
 }
 
-bool moveFileItemsIntoKeyring(const std::string& service,
-                              std::initializer_list<std::string_view> accounts) {
+std::optional<std::filesystem::path> moveFileItemsIntoKeyring(
+    const std::string& service, std::initializer_list<std::string_view> accounts) {
   auto* keychain = dynamic_cast<KeyringOverFile*>(&chosenKeychain().keychain);
   // A keyring that did not answer as the program started would only cost the window its bound.
   if (keychain == nullptr || !keychain->keyring().answered() ||
       !std::filesystem::exists(keychain->file().path())) {
-    return false;
+    return std::nullopt;
   }
   bool moved = false;
   for (const std::string_view account : accounts) {
@@ -128,7 +129,8 @@ bool moveFileItemsIntoKeyring(const std::string& service,
     item.valueData.reset();
     moved = keychain->file().deleteItem(item) == platform::errSecSuccess || moved;
   }
-  return moved;
+  if (!moved) return std::nullopt;
+  return keychain->file().path();
 }
 
 }  // namespace tidingsbell::standin

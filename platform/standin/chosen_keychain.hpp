@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,9 +35,9 @@ const ChosenKeychain& chosenKeychain();
 // When the keyring is the chosen keychain, moves these items of the service from the file
 // keychain into it: each is added to the keyring (an item already there wins), then removed from
 // the file. Safe against two programs at once and a kill in the middle: an item leaves the file
-// only once the keyring holds one, and the next move finishes what a killed one began. True when
-// an item left the file. Only the program that saves calls it: readers never write anywhere.
-bool moveFileItemsIntoKeyring(const std::string& service,
-                              std::initializer_list<std::string_view> accounts);
+// only once the keyring holds one, and the next move finishes what a killed one began. The file,
+// when an item left it. Only the program that saves calls it: readers never write anywhere.
+std::optional<std::filesystem::path> moveFileItemsIntoKeyring(
+    const std::string& service, std::initializer_list<std::string_view> accounts);
 
 }  // namespace tidingsbell::standin
