@@ -1,9 +1,9 @@
 #pragma once
-// Keychain services on generic-password items: the three calls the settings store makes, with the
-// platform's own status codes. The search alone is a seam of its own, so that a program that
-// only reads settings links no code that can change them. A query mirrors a CoreFoundation
-// dictionary with text keys: each optional member is one entry when present, so tests can see a
-// query's exact shape.
+// Keychain services on generic-password items: the calls the settings store makes (search, add,
+// update), with the platform's own status codes. The search alone is a seam of its own, so that a
+// program that only reads settings links no code that can change them. A query mirrors a
+// CoreFoundation dictionary with text keys: each optional member is one entry when present, so
+// tests can see a query's exact shape.
 
 #include <cstddef>
 #include <cstdint>
@@ -58,8 +58,10 @@ class KeychainReader {
 
 class Keychain : public KeychainReader {
  public:
-  virtual OSStatus deleteItem(const KeychainQuery& query) = 0;
   virtual OSStatus add(const KeychainQuery& attributes) = 0;
+  // Sets the attributes given (here the value data alone) on every item the query matches, as
+  // SecItemUpdate does: errSecItemNotFound when none does.
+  virtual OSStatus update(const KeychainQuery& query, const KeychainQuery& attributesToUpdate) = 0;
 };
 
 }  // namespace tidingsbell::platform

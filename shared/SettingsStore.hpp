@@ -41,7 +41,7 @@ class SettingsStore : public SettingsReader {
   bool saveMuteFlag(bool muted) const;
 
  private:
-  bool replace(std::string_view account, platform::Bytes value) const;
+  bool save(std::string_view account, const platform::Bytes& value) const;
 
   platform::Keychain& keychain_;
 };

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   query.secClass = platform::SecClass::GenericPassword;
   query.service = *service;
   query.account = *account;
-  platform::Keychain& keychain = standin::chosenKeychain().keychain;
+  standin::EditableKeychain& keychain = standin::chosenKeychain().keychain;
 
   if (command == "find") {
     query.returnData = true;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/standin/chosen_keychain.hpp"
+#include "shared/SettingsStore.hpp"
 #include "standin/command_line.hpp"
 #include "standin/settings_app.hpp"
 
@@ -27,6 +28,13 @@ int main(int argc, char** argv) {
   if (const ChosenKeychain& keychain = chosenKeychain(); keychain.fellBack) {
     std::fprintf(stderr, "tidingsbell-settings: the settings are kept in %s\n",
                  keychain.description().c_str());
+  }
+  // A token saved while no keyring answered goes into the keyring now that one does.
+  if (const auto file =
+          moveFileItemsIntoKeyring(std::string(tidingsbell::kKeychainService),
+                                   {tidingsbell::kTokenAccount, tidingsbell::kMuteAccount})) {
+    std::fprintf(stderr, "tidingsbell-settings: the settings kept in %s are now in %s\n",
+                 file->c_str(), chosenKeychain().description().c_str());
   }
   SettingsApp app;
   if (::isatty(STDIN_FILENO) != 0) {

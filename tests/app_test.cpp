@@ -92,7 +92,7 @@ TEST_F(SettingsWindowTest, SubmitSavesTheFieldExactlyEvenEmptyAndNothingWithoutT
   field->text.reset();
   controller.submitPersonalAccessTokenAction();
   EXPECT_EQ(stored("personal_access_token"), bytes("ghp_working"));
-  EXPECT_EQ(keychain.calls.size(), callsBefore);  // not even a delete
+  EXPECT_EQ(keychain.calls.size(), callsBefore);  // not even an add
 }
 
 TEST_F(SettingsWindowTest, MuteSavesTrueOnlyForTheOnState) {

@@ -1,6 +1,7 @@
 #pragma once
 // Fakes that record the platform calls the bodies make.
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -28,13 +29,14 @@ inline Bytes bytes(std::string_view text) {
 class RecordingKeychain final : public platform::Keychain {
  public:
   struct Call {
-    std::string operation;  // "copy", "delete", "add"
+    std::string operation;  // "copy", "add", "update"
     KeychainQuery query;
   };
   std::vector<Call> calls;
   std::map<std::string, platform::KeychainResult> items;  // by account
-  std::optional<OSStatus> forcedCopyStatus, forcedDeleteStatus;
-  int addsToFail = 0;  // the next this many adds fail as on a full disk
+  std::optional<OSStatus> forcedCopyStatus, forcedUpdateStatus;
+  int addsToFail = 0;                  // the next this many adds fail as on a full disk
+  std::function<void()> beforeUpdate;  // another program at work as an update starts
 
   OSStatus copyMatching(const KeychainQuery& query, platform::KeychainResult& result) override {
     if (const auto forced = record("copy", query, forcedCopyStatus)) return *forced;
@@ -42,11 +44,6 @@ class RecordingKeychain final : public platform::Keychain {
     if (found == items.end()) return platform::errSecItemNotFound;
     result = found->second;
     return platform::errSecSuccess;
-  }
-  OSStatus deleteItem(const KeychainQuery& query) override {
-    if (const auto forced = record("delete", query, forcedDeleteStatus)) return *forced;
-    return items.erase(query.account.value_or("")) != 0 ? platform::errSecSuccess
-                                                        : platform::errSecItemNotFound;
   }
   OSStatus add(const KeychainQuery& query) override {
     record("add", query, std::nullopt);
@@ -57,6 +54,14 @@ class RecordingKeychain final : public platform::Keychain {
     const auto [it, added] =
         items.try_emplace(query.account.value_or(""), query.valueData.value_or(Bytes{}));
     return added ? platform::errSecSuccess : platform::errSecDuplicateItem;
+  }
+  OSStatus update(const KeychainQuery& query, const KeychainQuery& changes) override {
+    if (beforeUpdate) beforeUpdate();
+    if (const auto forced = record("update", query, forcedUpdateStatus)) return *forced;
+    const auto found = items.find(query.account.value_or(""));
+    if (found == items.end()) return platform::errSecItemNotFound;
+    found->second = changes.valueData.value_or(Bytes{});
+    return platform::errSecSuccess;
   }
   void store(const std::string& account, Bytes value) { items[account] = std::move(value); }
 

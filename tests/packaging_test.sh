@@ -138,9 +138,11 @@ if [[ -n $app ]]; then
       imports "$exe" | grep -q ' _SecItemCopyMatching (from Security)$' ||
         fail "$name does not import SecItemCopyMatching"
     done
-    for writer in SecItemAdd SecItemDelete; do
+    for writer in SecItemAdd SecItemUpdate; do
       imports "$app_exe" | grep -q " _$writer (from Security)$" ||
         fail "the app ($arch) does not import $writer"
+    done
+    for writer in SecItemAdd SecItemUpdate SecItemDelete; do
       ! imports "$extension_exe" | grep -q " _$writer " ||
         fail "the extension ($arch) imports $writer: it only reads the keychain"
     done

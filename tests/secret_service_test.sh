@@ -30,6 +30,10 @@ no_file_holds_a_keychain() {
     ! grep -rqa -e "$token" -e ghp_refused "$XDG_DATA_HOME/tidingsbell" 2>/dev/null
 }
 tool() { "$bin/tidingsbell-keychain" "$1" -s "$service" -a personal_access_token "${@:2}"; }
+file_tool() { TIDINGSBELL_STANDIN_KEYCHAIN=file tool "$@"; }
+data_folder_private() {
+  [[ ! -e $XDG_DATA_HOME/tidingsbell || $(stat -c %a "$XDG_DATA_HOME/tidingsbell") == 700 ]]
+}
 # The keychain status the tool reports for a find, else its exit status (0 found, 44 none).
 find_status() {
   local err status=0
@@ -61,13 +65,15 @@ safari() {  # the lines Safari prints for the commands, up to the idle after the
   echo "the stand-in Safari stopped answering" >&2
   exit 1
 }
-settings() { printf '%s\n' "$@" quit | "$bin/tidingsbell-settings" 2>>"$work/settings.err"; }
+window() { printf '%s\n' "$@" quit | "$bin/tidingsbell-settings"; }
+settings() { window "$@" 2>>"$work/settings.err"; }
 
 echo "== a token saved in the settings window"
 settings "type $token" submit >/dev/null
 check "secret-tool finds the token" test "$(lookup personal_access_token)" = "$token"
 check "no file holds it" no_file_holds_a_keychain
 check "the settings window said nothing" test ! -s "$work/settings.err"
+check "the data folder, if the save made one, is private" data_folder_private
 check "the badge counts with it" test "$(safari validate)" = 'badge enabled=true text="3"'
 
 echo "== a locked keyring: nothing prompts, nothing changes"
@@ -103,6 +109,10 @@ echo "== the daemon back"
 check "nothing was lost" test "$(lookup personal_access_token)" = "$token"
 check "the running Safari reaches it again" \
   test "$(safari 'advance 61' validate)" = 'badge enabled=true text="3"'
+"$keyring" --daemon stop
+"$keyring" --daemon start
+check "restarted under it, its first read reaches the new daemon" \
+  test "$(safari 'advance 61' validate)" = 'badge enabled=true text="3"'
 echo "== a daemon, then a bus, that stop answering: bounded, and still the keyring"
 export TIDINGSBELL_STANDIN_KEYRING_TIMEOUT=1
 kill -STOP "$(<"$TIDINGSBELL_TEST_KEYRING/daemon.pid")"
@@ -117,16 +127,32 @@ kill -CONT "$bus"
 unset TIDINGSBELL_STANDIN_KEYRING_TIMEOUT
 check "the token is still the one saved" test "$(lookup personal_access_token)" = "$token"
 
-echo "== programs adding the same item at once: one item, one success"
+echo "== programs adding the same item at once, each with its own data folder: one item, one success"
 tool delete
 adders=()
-for i in $(seq 8); do
-  { tool add -w "v$i" >/dev/null 2>&1 && echo added; } >>"$work/adds" &
+for i in $(seq 6); do
+  { XDG_DATA_HOME=$work/data$i tool add -w "v$i" >/dev/null 2>&1 && echo added; } >>"$work/adds" &
   adders+=($!)
 done
 wait "${adders[@]}" || true  # all but one find the item there
 check "one add succeeded" test "$(grep -c added "$work/adds")" = 1
 check "one item" test "$(secret-tool search --all service "$service" account personal_access_token 2>&1 | grep -c '^\[')" = 1
+
+echo "== a token kept in the file when a keyring answers"
+secret-tool clear service "$service" account personal_access_token
+file_tool add -w "$token"
+check "the running Safari reads it from the file meanwhile" \
+  test "$(safari 'advance 61' validate)" = 'badge enabled=true text="3"'
+window show >/dev/null 2>"$work/move.err"
+check "the settings window moves it into the keyring" test "$(lookup personal_access_token)" = "$token"
+check "and out of the file" test "$(file_tool find 2>/dev/null; echo $?)" = 44
+check "and says so once" test "$(grep -c 'are now in the desktop' "$work/move.err")" = 1
+window show >/dev/null 2>"$work/move.err"
+check "the next window says nothing" test ! -s "$work/move.err"
+file_tool add -w ghp_stale
+window show >/dev/null 2>/dev/null
+check "an item already in the keyring wins" test "$(lookup personal_access_token)" = "$token"
+check "and the file's copy goes" test "$(file_tool find 2>/dev/null; echo $?)" = 44
 
 printf 'quit\n' >&4
 check "Safari exits cleanly" wait "$safari_pid"

@@ -31,27 +31,49 @@ class SettingsStoreTest : public ::testing::Test {
   const SettingsStore store{keychain};
 };
 
-TEST_F(SettingsStoreTest, AFailedAddPutsTheOldValueBackAndStillReportsFailure) {
-  ASSERT_TRUE(store.saveToken("working"));
-  ASSERT_TRUE(store.saveMuteFlag(true));
-  keychain.addsToFail = 1;
-  EXPECT_FALSE(store.saveToken("a longer token that no longer fits"));
-  keychain.addsToFail = 1;
-  EXPECT_FALSE(store.saveMuteFlag(false));
-  EXPECT_EQ(store.readToken(), "working");
-  EXPECT_EQ(store.readMuteFlag(), true);
-  const auto& restore = keychain.calls[keychain.calls.size() - 3];
-  EXPECT_EQ(restore.operation, "add");
-  EXPECT_EQ(restore.query.entryCount(), 4u);  // the same dictionary, the old value in it
-}
+// Add, then update the value in place: nothing read first, nothing deleted, so whatever the
+// keychain refuses the old value stays.
+TEST_F(SettingsStoreTest, ASaveAddsThenUpdatesInPlaceAndKeepsTheOldValueOnFailure) {
+  const auto operations = [this] {
+    std::vector<std::string> names;
+    for (const auto& call : keychain.calls) names.push_back(call.operation);
+    keychain.calls.clear();
+    return names;
+  };
+  using Operations = std::vector<std::string>;
+  ASSERT_TRUE(store.saveToken("first"));
+  EXPECT_EQ(operations(), Operations{"add"});
 
-TEST_F(SettingsStoreTest, WriterReportsTheAddAloneAndIgnoresTheDelete) {
-  keychain.forcedDeleteStatus = platform::errSecIO;
-  EXPECT_TRUE(store.saveMuteFlag(false));
-  keychain.forcedDeleteStatus.reset();
-  keychain.addsToFail = 1;
-  EXPECT_FALSE(store.saveToken("abc"));        // the delete succeeded, the add did not
-  EXPECT_EQ(store.readToken(), std::nullopt);  // and nothing is left
+  ASSERT_TRUE(store.saveToken("second"));
+  const KeychainQuery item{.secClass = platform::SecClass::GenericPassword,
+                           .service = std::string(kKeychainService),
+                           .account = "personal_access_token"};
+  ASSERT_EQ(keychain.calls.size(), 2u);
+  EXPECT_EQ(keychain.calls[1].query, item);  // the item alone: no value, nothing returned
+  EXPECT_EQ(operations(), (Operations{"add", "update"}));
+  EXPECT_EQ(store.readToken(), "second");
+
+  // Deleted between the add and the update: one more add.
+  keychain.beforeUpdate = [this] {
+    keychain.items.erase("personal_access_token");
+    keychain.beforeUpdate = nullptr;
+  };
+  keychain.calls.clear();
+  EXPECT_TRUE(store.saveToken("third"));
+  EXPECT_EQ(operations(), (Operations{"add", "update", "add"}));
+  EXPECT_EQ(store.readToken(), "third");
+
+  ASSERT_TRUE(store.saveMuteFlag(true));
+  keychain.forcedUpdateStatus = platform::errSecIO;
+  EXPECT_FALSE(store.saveToken("a longer token that no longer fits"));
+  EXPECT_FALSE(store.saveMuteFlag(false));
+  EXPECT_EQ(store.readToken(), "third");
+  EXPECT_EQ(store.readMuteFlag(), true);
+
+  keychain.calls.clear();
+  keychain.addsToFail = 1;  // a full disk: nothing to update either
+  EXPECT_FALSE(store.saveToken("fourth"));
+  EXPECT_EQ(operations(), Operations{"add"});
 }
 
 TEST_F(SettingsStoreTest, FailedOrNonDataReadsGiveNone) {
@@ -64,8 +86,8 @@ TEST_F(SettingsStoreTest, FailedOrNonDataReadsGiveNone) {
   EXPECT_EQ(store.readToken(), std::nullopt);
 }
 
-// Bytes that are not UTF-8 read as none; text with no UTF-8 form is refused before the old
-// token is deleted.
+// Bytes that are not UTF-8 read as none; text with no UTF-8 form is refused before anything is
+// written.
 TEST_F(SettingsStoreTest, TokensThatAreNotUtf8ReadAsNoneAndAreNeverSaved) {
   for (const Bytes& invalid : {Bytes{0xFF}, Bytes{0xC3}, Bytes{0xC0, 0xAF}, Bytes{0xED, 0xA0, 0x80},
                                Bytes{0xF4, 0x90, 0x80, 0x80}}) {
@@ -118,7 +140,7 @@ class KeychainSeamTest : public ::testing::TestWithParam<KeychainKind> {
   }
 
   testing::TempFolder folder;
-  std::unique_ptr<platform::Keychain> keychain;
+  std::unique_ptr<standin::EditableKeychain> keychain;
 };
 
 INSTANTIATE_TEST_SUITE_P(Keychains, KeychainSeamTest,
@@ -129,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Keychains, KeychainSeamTest,
 // byte for byte: none, a single 0x00, bytes that are not UTF-8.
 TEST_P(KeychainSeamTest, AnswersWithThePlatformsStatusesAndKeepsValuesExactly) {
   struct Step {
-    const char* operation;  // "copy", "copy attributes", "delete" or "add"
+    const char* operation;  // "copy", "copy attributes", "delete", "add" or "update"
     std::optional<std::string> account;
     std::optional<Bytes> value;
     platform::OSStatus status;
@@ -141,6 +163,9 @@ TEST_P(KeychainSeamTest, AnswersWithThePlatformsStatusesAndKeepsValuesExactly) {
       {"add", "a", bytes("v1"), platform::errSecSuccess},
       {"add", "a", bytes("other"), platform::errSecDuplicateItem},
       {"copy", "a", bytes("other"), platform::errSecSuccess, bytes("v1")},
+      {"update", "a", bytes("v2"), platform::errSecSuccess},
+      {"update", "z", bytes("v2"), platform::errSecItemNotFound},
+      {"copy", "a", std::nullopt, platform::errSecSuccess, bytes("v2")},
       {"copy attributes", "a", std::nullopt, platform::errSecSuccess},
       {"delete", "a", bytes("other"), platform::errSecSuccess},
       {"copy", "a", std::nullopt, platform::errSecItemNotFound},
@@ -174,6 +199,9 @@ TEST_P(KeychainSeamTest, AnswersWithThePlatformsStatusesAndKeepsValuesExactly) {
       EXPECT_TRUE(std::holds_alternative<platform::NotData>(result));
     } else if (operation == "delete") {
       EXPECT_EQ(keychain->deleteItem(query), step.status);
+    } else if (operation == "update") {
+      query.valueData.reset();
+      EXPECT_EQ(keychain->update(query, {.valueData = step.value}), step.status);
     } else {
       EXPECT_EQ(keychain->add(query), step.status);
     }
@@ -319,8 +347,7 @@ TEST_F(FileKeychainTest, TwoProcessesSavingAndReadingNeverSeeATornFile) {
   }
   for (int i = 0; i < kRounds; ++i) {
     store.saveToken("token-" + std::to_string(i));
-    // Between another save's delete and add the item may be missing, but a read never fails
-    // on a half-written file: whatever it finds is a whole token.
+    // A read never fails on a half-written file: whatever it finds is a whole token.
     const auto token = store.readToken();
     if (token) {
       EXPECT_TRUE(token->starts_with("token-")) << *token;

@@ -20,20 +20,21 @@
 namespace tidingsbell::apple {
 
 // The search alone (keychain.cpp): what the extension links, so that it imports neither
-// SecItemAdd nor SecItemDelete.
+// SecItemAdd nor SecItemUpdate.
 class KeychainReader final : public platform::KeychainReader {
  public:
   platform::OSStatus copyMatching(const platform::KeychainQuery& query,
                                   platform::KeychainResult& result) override;
 };
 
-// Search, delete and add (keychain_writer.cpp, all three there): the application's.
+// Search, add and update (keychain_writer.cpp, all three there): the application's.
 class Keychain final : public platform::Keychain {
  public:
   platform::OSStatus copyMatching(const platform::KeychainQuery& query,
                                   platform::KeychainResult& result) override;
-  platform::OSStatus deleteItem(const platform::KeychainQuery& query) override;
   platform::OSStatus add(const platform::KeychainQuery& attributes) override;
+  platform::OSStatus update(const platform::KeychainQuery& query,
+                            const platform::KeychainQuery& attributesToUpdate) override;
 };
 
 class UserDefaults final : public platform::UserDefaults {

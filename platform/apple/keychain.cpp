@@ -11,10 +11,11 @@ using Dictionary = OwnedCF<CFMutableDictionaryRef>;
 // aimed at the data-protection keychain. Without that key macOS uses the file-based keychain,
 // which ignores access groups: an item would trust only the executable that saved it, and the
 // other would be refused or prompt for it.
-// A query that cannot be built in full is not run at all (a delete without its account would
+// A query that cannot be built in full is not run at all (an update without its account would
 // match every item of the service): SecBase.h's errSecParam when a text is not UTF-8,
 // errSecAllocate when CoreFoundation cannot allocate.
-OSStatus makeKeychainDictionary(const platform::KeychainQuery& query, Dictionary& made) {
+OSStatus makeKeychainDictionary(const platform::KeychainQuery& query, Dictionary& made,
+                                Target target) {
   auto dictionary = Dictionary::adopt(CFDictionaryCreateMutable(
       kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
   if (!dictionary) return errSecAllocate;
@@ -40,7 +41,7 @@ OSStatus makeKeychainDictionary(const platform::KeychainQuery& query, Dictionary
     if (!data) return errSecAllocate;
     set(kSecValueData, data.get());
   }
-  set(kSecUseDataProtectionKeychain, kCFBooleanTrue);
+  if (target == Target::DataProtectionKeychain) set(kSecUseDataProtectionKeychain, kCFBooleanTrue);
   made = std::move(dictionary);
   return errSecSuccess;
 }

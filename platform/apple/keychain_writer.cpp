@@ -14,19 +14,29 @@ platform::OSStatus Keychain::copyMatching(const platform::KeychainQuery& query,
   return apple::KeychainReader().copyMatching(query, result);
 }
 
-platform::OSStatus Keychain::deleteItem(const platform::KeychainQuery& query) {
-  Dictionary dictionary;
-  if (const OSStatus made = makeKeychainDictionary(query, dictionary); made != errSecSuccess)
-    return made;
-  return SecItemDelete(dictionary.get());
-}
-
 platform::OSStatus Keychain::add(const platform::KeychainQuery& attributes) {
   Dictionary dictionary;
   if (const OSStatus made = makeKeychainDictionary(attributes, dictionary); made != errSecSuccess) {
     return made;
   }
   return SecItemAdd(dictionary.get(), nullptr);
+}
+
+// securityd writes an update in one transaction and the item keeps its access group, so at every
+// moment the old value or the new one is stored. The query is the item's class, service and
+// account (an update refuses return and match-limit keys); the attributes to update hold real
+// attributes only, so they name no keychain.
+platform::OSStatus Keychain::update(const platform::KeychainQuery& query,
+                                    const platform::KeychainQuery& attributesToUpdate) {
+  Dictionary match, changes;
+  if (const OSStatus made = makeKeychainDictionary(query, match); made != errSecSuccess) {
+    return made;
+  }
+  if (const OSStatus made = makeKeychainDictionary(attributesToUpdate, changes, Target::None);
+      made != errSecSuccess) {
+    return made;
+  }
+  return SecItemUpdate(match.get(), changes.get());
 }
 
 }  // namespace tidingsbell::apple

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <utility>
+#include <variant>
 
 #include "platform/standin/keychain.hpp"
 #include "platform/standin/secret_service_keychain.hpp"
@@ -23,6 +25,46 @@ std::chrono::milliseconds bound() {
   return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
 }
 
+// The keyring first; a search that finds no item there looks in the file, where an item saved
+// while no keyring answered stays until the settings window moves it. Every change goes to the
+// keyring alone.
+class KeyringOverFile final : public EditableKeychain {
+ public:
+  explicit KeyringOverFile(SecretServiceKeychain& keyring) : keyring_(keyring) {}
+
+  platform::OSStatus copyMatching(const platform::KeychainQuery& query,
+                                  platform::KeychainResult& result) override {
+    const platform::OSStatus status = keyring_.copyMatching(query, result);
+    if (status != platform::errSecItemNotFound) return status;
+    platform::KeychainResult inFile;
+    if (file_.copyMatching(query, inFile) != platform::errSecSuccess) return status;
+    result = std::move(inFile);
+    return platform::errSecSuccess;
+  }
+  platform::OSStatus add(const platform::KeychainQuery& attributes) override {
+    return keyring_.add(attributes);
+  }
+  platform::OSStatus update(const platform::KeychainQuery& query,
+                            const platform::KeychainQuery& attributesToUpdate) override {
+    return keyring_.update(query, attributesToUpdate);
+  }
+  // The keychain tool's: an item it deletes is gone from view, the file's copy too.
+  platform::OSStatus deleteItem(const platform::KeychainQuery& query) override {
+    const platform::OSStatus status = keyring_.deleteItem(query);
+    if (status != platform::errSecSuccess && status != platform::errSecItemNotFound) return status;
+    if (!std::filesystem::exists(file_.path())) return status;
+    const platform::OSStatus inFile = file_.deleteItem(query);
+    return inFile == platform::errSecSuccess ? inFile : status;
+  }
+
+  SecretServiceKeychain& keyring() { return keyring_; }
+  FileKeychain& file() { return file_; }
+
+ private:
+  SecretServiceKeychain& keyring_;
+  FileKeychain file_;
+};
+
 ChosenKeychain* choose() {
   const char* forced = std::getenv("TIDINGSBELL_STANDIN_KEYCHAIN");
   const std::string_view asked = forced != nullptr ? forced : "";
@@ -31,8 +73,10 @@ ChosenKeychain* choose() {
     // Only a Secret Service that is not there at all means the file: one that does not answer
     // in time is the user's keyring, hung, and the token must not go elsewhere meanwhile.
     if (asked == "secret-service" || !secretService->absent()) {
-      return new ChosenKeychain{
-          *secretService.release(), ChosenKeychain::Kind::SecretService, false, {}};
+      return new ChosenKeychain{*new KeyringOverFile(*secretService.release()),
+                                ChosenKeychain::Kind::SecretService,
+                                false,
+                                {}};
     }
   }
   auto* file = new FileKeychain();
@@ -54,6 +98,39 @@ const ChosenKeychain& chosenKeychain() {
   // keychain that is gone.
   static const ChosenKeychain* const chosen = choose();
   return *chosen;
+}
+
+std::optional<std::filesystem::path> moveFileItemsIntoKeyring(
+    const std::string& service, std::initializer_list<std::string_view> accounts) {
+  auto* keychain = dynamic_cast<KeyringOverFile*>(&chosenKeychain().keychain);
+  // A keyring that did not answer as the program started would only cost the window its bound.
+  if (keychain == nullptr || !keychain->keyring().answered() ||
+      !std::filesystem::exists(keychain->file().path())) {
+    return std::nullopt;
+  }
+  bool moved = false;
+  for (const std::string_view account : accounts) {
+    platform::KeychainQuery item;
+    item.secClass = platform::SecClass::GenericPassword;
+    item.service = service;
+    item.account = std::string(account);
+    platform::KeychainQuery search = item;
+    search.returnData = true;
+    search.matchLimit = platform::SecMatchLimit::One;
+    platform::KeychainResult found;
+    if (keychain->file().copyMatching(search, found) != platform::errSecSuccess) continue;
+    auto* value = std::get_if<platform::Bytes>(&found);
+    if (value == nullptr) continue;
+    item.valueData = std::move(*value);
+    const platform::OSStatus added = keychain->keyring().add(item);
+    // Anything else (a locked keyring, one that stopped answering): the file keeps the item
+    // until the next move.
+    if (added != platform::errSecSuccess && added != platform::errSecDuplicateItem) continue;
+    item.valueData.reset();
+    moved = keychain->file().deleteItem(item) == platform::errSecSuccess || moved;
+  }
+  if (!moved) return std::nullopt;
+  return keychain->file().path();
 }
 
 }  // namespace tidingsbell::standin

@@ -144,4 +144,34 @@ platform::OSStatus FileKeychain::add(const platform::KeychainQuery& attributes) 
   return written ? status : platform::errSecIO;
 }
 
+platform::OSStatus FileKeychain::update(const platform::KeychainQuery& query,
+                                        const platform::KeychainQuery& attributesToUpdate) {
+  if (!isGenericPasswordQuery(query) || !attributesToUpdate.valueData ||
+      attributesToUpdate.entryCount() != 1) {
+    return platform::errSecParam;
+  }
+  platform::OSStatus status = platform::errSecItemNotFound;
+  const bool written =
+      file_.update([&](const StoredFile::Contents& current) -> std::optional<std::string> {
+        if (current.state == StoredFile::State::Missing) return std::nullopt;
+        auto items = parseItems(current.text);
+        if (!items) return std::nullopt;  // no item to update; an add starts the file afresh
+        bool found = false;
+        for (Item& item : *items) {
+          if (!matches(item, query)) continue;
+          item.data = *attributesToUpdate.valueData;
+          found = true;
+        }
+        if (!found) return std::nullopt;
+        std::string text = serialize(*items);
+        if (text.size() > StoredFile::kMaximumBytes) {  // it would read back as corrupt
+          status = platform::errSecIO;
+          return std::nullopt;
+        }
+        status = platform::errSecSuccess;
+        return text;
+      });
+  return written ? status : platform::errSecIO;
+}
+
 }  // namespace tidingsbell::standin

@@ -9,7 +9,14 @@
 
 namespace tidingsbell::standin {
 
-class FileKeychain final : public platform::Keychain {
+// A stand-in keychain as the keychain tool edits it: the product's calls and a delete, which the
+// product never makes (the platform's own tool does).
+class EditableKeychain : public platform::Keychain {
+ public:
+  virtual platform::OSStatus deleteItem(const platform::KeychainQuery& query) = 0;
+};
+
+class FileKeychain final : public EditableKeychain {
  public:
   FileKeychain();  // the user's keychain under dataDirectory()
   explicit FileKeychain(std::filesystem::path file);
@@ -18,6 +25,9 @@ class FileKeychain final : public platform::Keychain {
                                   platform::KeychainResult& result) override;
   platform::OSStatus deleteItem(const platform::KeychainQuery& query) override;
   platform::OSStatus add(const platform::KeychainQuery& attributes) override;
+  // One atomic write: the file holds the old value or the new one, never neither.
+  platform::OSStatus update(const platform::KeychainQuery& query,
+                            const platform::KeychainQuery& attributesToUpdate) override;
 
   [[nodiscard]] const std::filesystem::path& path() const { return file_.path(); }
 

@@ -1,9 +1,6 @@
 #include "platform/standin/secret_service_keychain.hpp"
 
-#include <fcntl.h>
 #include <libsecret/secret.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -11,8 +8,6 @@
 #include <string>
 #include <system_error>
 #include <thread>
-
-#include "platform/standin/paths.hpp"
 
 namespace tidingsbell::standin {
 namespace {
@@ -166,28 +161,57 @@ class Watchdog {
   std::thread thread_;
 };
 
-// Taken around an add's search and create, by every process: without it two programs adding the
-// same item at once would both find none and both create one, where the platform's keychain
-// lets one add succeed and answers the other with errSecDuplicateItem. Best effort: where the
-// lock file cannot be made, the add goes on without it.
+// Taken around an add's search and create by every program adding to this keyring: without it
+// two programs adding the same item at once would both find none and both create one, where the
+// platform's keychain lets one add succeed and answers the other with errSecDuplicateItem. The
+// lock is a name on the session bus the keyring serves, so there is one per keyring whatever the
+// programs' data folders, and the bus lets it go when its holder's connection ends (a killed
+// holder included). Waiting for it is bounded: past `giveUpAt` (a holder that stopped, a bus
+// that does not answer) the add goes on without it, and the create, which replaces an item with
+// the same attributes in the daemon itself, still leaves one item.
 class AddLock {
  public:
-  AddLock() {
-    std::error_code ignored;
-    const auto folder = dataDirectory();
-    std::filesystem::create_directories(folder, ignored);
-    fd_ = ::open((folder / "keyring-add.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  AddLock(GDBusConnection* bus, GCancellable* cancellable,
+          std::chrono::steady_clock::time_point giveUpAt)
+      : bus_(static_cast<GDBusConnection*>(g_object_ref(bus))) {
+    for (;;) {
+      GError* error = nullptr;
+      GVariant* reply = g_dbus_connection_call_sync(
+          bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+          "RequestName", g_variant_new("(su)", kLockName, kDoNotQueue), G_VARIANT_TYPE("(u)"),
+          G_DBUS_CALL_FLAGS_NONE, -1, cancellable, &error);
+      if (reply == nullptr) {
+        g_clear_error(&error);
+        return;
+      }
+      guint32 answer = 0;
+      g_variant_get(reply, "(u)", &answer);
+      g_variant_unref(reply);
+      held_ = answer == kPrimaryOwner;
+      if (held_ || std::chrono::steady_clock::now() >= giveUpAt) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
   AddLock(const AddLock&) = delete;
   AddLock& operator=(const AddLock&) = delete;
   ~AddLock() {
-    if (fd_ >= 0) ::close(fd_);  // releases the lock
+    // Sent after the create on the same connection, and waited for by no one: a bus that stopped
+    // answering costs nothing here.
+    if (held_) {
+      g_dbus_connection_call(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                             "org.freedesktop.DBus", "ReleaseName", g_variant_new("(s)", kLockName),
+                             nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+    }
+    g_object_unref(bus_);  // the connection outlives a failed call's disconnect until here
   }
 
  private:
-  int fd_ = -1;
+  static constexpr const char* kLockName = "com.marblequail.Tidingsbell.KeyringAddLock";
+  static constexpr guint32 kDoNotQueue = 4;    // DBUS_NAME_FLAG_DO_NOT_QUEUE
+  static constexpr guint32 kPrimaryOwner = 1;  // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
+
+  GDBusConnection* bus_;
+  bool held_ = false;
 };
 
 // A query's service and account as the attributes to match or store. Only text the Secret
@@ -244,6 +268,11 @@ class Items {
  private:
   GList* list_;
 };
+
+SecretValue* secretValue(const platform::Bytes& bytes) {
+  return secret_value_new(bytes.empty() ? "" : reinterpret_cast<const gchar*>(bytes.data()),
+                          static_cast<gssize>(bytes.size()), kContentType);
+}
 
 template <typename Object>
 struct Unref {
@@ -316,9 +345,8 @@ class SecretServiceKeychain::Call {
     g_main_context_push_thread_default(connection_.context);
     if (connection_.service == nullptr &&
         std::chrono::steady_clock::now() >= connection_.quietUntil) {
-      bool hung = false;
-      if (!connection_.connect(cancellable_, hung) && hung) noAnswer();
-      hung_ = hung;
+      connect();
+      connectedHere_ = true;
     }
   }
   Call(const Call&) = delete;
@@ -329,7 +357,12 @@ class SecretServiceKeychain::Call {
   }
 
   [[nodiscard]] SecretService* service() const { return connection_.service; }
+  [[nodiscard]] GDBusConnection* bus() const { return connection_.bus; }
   [[nodiscard]] GCancellable* cancellable() const { return cancellable_; }
+  // Half the call's bound from its start: how long an add waits for its lock.
+  [[nodiscard]] std::chrono::steady_clock::time_point halfway() const {
+    return started_ + bound_ / 2;
+  }
   // Whether connecting failed for want of an answer rather than for want of a service.
   [[nodiscard]] bool hung() const { return hung_; }
 
@@ -344,6 +377,9 @@ class SecretServiceKeychain::Call {
   OSStatus failed(GError* error) {
     const bool hung = isHung(error);
     const OSStatus status = statusFor(error);
+    // A connection made before this call that finds the service gone (a daemon restarted since)
+    // is worth one more try on a new one; a service that does not answer is not.
+    if (!hung && !connectedHere_ && isGone(error)) sessionGone_ = true;
     g_clear_error(&error);
     if (status == platform::errSecNotAvailable || status == platform::errSecIO) {
       connection_.disconnect();
@@ -352,12 +388,31 @@ class SecretServiceKeychain::Call {
     return status;
   }
 
+  // Whether the operation met the old connection's service gone; if so, connects afresh (once a
+  // call) and says whether the operation may run once more on the new connection.
+  bool reconnectedAfterSessionGone() {
+    if (!sessionGone_ || connectedHere_) return false;
+    connection_.disconnect();
+    connect();
+    connectedHere_ = true;
+    sessionGone_ = false;
+    return connection_.service != nullptr;
+  }
+
  private:
+  void connect() {
+    bool hung = false;
+    if (!connection_.connect(cancellable_, hung) && hung) noAnswer();
+    hung_ = hung;
+  }
   void noAnswer() { connection_.quietUntil = std::chrono::steady_clock::now() + bound_; }
 
   Connection& connection_;
   std::chrono::milliseconds bound_;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   bool hung_ = false;
+  bool connectedHere_ = false;
+  bool sessionGone_ = false;
   // Declared last, so that the watchdog ends (and can no longer cancel) before the cancellable
   // is released.
   Owned<GCancellable> cancellableOwner_{g_cancellable_new()};
@@ -382,7 +437,11 @@ OSStatus SecretServiceKeychain::serve(const KeychainQuery& query, Operation oper
   const std::lock_guard lock(mutex_);
   Call call(*connection_, bound_);
   if (call.service() == nullptr) return platform::errSecNotAvailable;
-  return operation(call, attributes);
+  const OSStatus status = operation(call, attributes);
+  // A keyring daemon restarted since the last call: the operation's one more try, within the same
+  // bound, so that a long-running reader does not lose a read (and a badge) to the old session.
+  if (call.reconnectedAfterSessionGone()) return operation(call, attributes);
+  return status;
 }
 
 OSStatus SecretServiceKeychain::copyMatching(const KeychainQuery& query,
@@ -433,7 +492,7 @@ OSStatus SecretServiceKeychain::deleteItem(const KeychainQuery& query) {
 OSStatus SecretServiceKeychain::add(const KeychainQuery& attributes) {
   if (!attributes.account) return platform::errSecParam;
   return serve(attributes, [&](Call& call, const Attributes& match) {
-    const AddLock lock;
+    const AddLock lock(call.bus(), call.cancellable(), call.halfway());
     GError* error = nullptr;
     if (call.search(match, SECRET_SEARCH_NONE, &error).first() != nullptr) {
       return platform::errSecDuplicateItem;
@@ -448,17 +507,46 @@ OSStatus SecretServiceKeychain::add(const KeychainQuery& attributes) {
     if (!collection || secret_collection_get_locked(collection.get()) != FALSE) {
       return platform::errSecInteractionNotAllowed;
     }
-    const platform::Bytes bytes = attributes.valueData.value_or(platform::Bytes{});
-    SecretValue* value =
-        secret_value_new(bytes.empty() ? "" : reinterpret_cast<const gchar*>(bytes.data()),
-                         static_cast<gssize>(bytes.size()), kContentType);
+    SecretValue* value = secretValue(attributes.valueData.value_or(platform::Bytes{}));
     const std::string label = *attributes.service + " (" + *attributes.account + ")";
+    // With replace, the daemon itself replaces an item with the same attributes rather than make
+    // a second one: a create that timed out here may still be carried out later, after another
+    // add found no item and made one, and the keyring then still holds one item.
     const Owned<SecretItem> item(
         secret_item_create_sync(collection.get(), &kSchema, match.table(), label.c_str(), value,
-                                SECRET_ITEM_CREATE_NONE, call.cancellable(), &error));
+                                SECRET_ITEM_CREATE_REPLACE, call.cancellable(), &error));
     secret_value_unref(value);
     if (!item) return call.failed(error);
     return platform::errSecSuccess;
+  });
+}
+
+OSStatus SecretServiceKeychain::update(const KeychainQuery& query,
+                                       const KeychainQuery& attributesToUpdate) {
+  if (!attributesToUpdate.valueData || attributesToUpdate.entryCount() != 1) {
+    return platform::errSecParam;
+  }
+  return serve(query, [&](Call& call, const Attributes& attributes) {
+    GError* error = nullptr;
+    const Items items = call.search(attributes, SECRET_SEARCH_ALL, &error);
+    if (error != nullptr) return call.failed(error);
+    if (items.anyLocked()) return platform::errSecInteractionNotAllowed;  // update none of them
+    SecretValue* value = secretValue(*attributesToUpdate.valueData);
+    OSStatus status = platform::errSecItemNotFound;
+    for (GList* at = items.list(); at != nullptr; at = at->next) {
+      if (secret_item_set_secret_sync(static_cast<SecretItem*>(at->data), value, call.cancellable(),
+                                      &error) != FALSE) {
+        status = platform::errSecSuccess;
+        continue;
+      }
+      const OSStatus failed = call.failed(error);
+      if (failed != platform::errSecItemNotFound) {  // else: deleted since the search
+        status = failed;
+        break;
+      }
+    }
+    secret_value_unref(value);
+    return status;
   });
 }
 

@@ -9,7 +9,12 @@
 // prompt (a locked collection, no default collection yet) the call fails with
 // errSecInteractionNotAllowed. A Secret Service that is gone, or that does not answer within the
 // bound, gives errSecNotAvailable, and a later call connects afresh; nothing is ever written
-// anywhere else.
+// anywhere else. A call that finds the service gone on a connection made earlier (the daemon
+// restarted since) is tried once more on a new connection, within the same bound.
+//
+// A call that did not answer in time may still be carried out when the keyring wakes: every
+// change is one that can land late without harm. An add creates with replace (never a second
+// item), an update sets the value in place, and nothing is deleted on the product's behalf.
 //
 // Safe to call from any thread: calls are taken one at a time.
 
@@ -17,11 +22,11 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/keychain.hpp"
+#include "platform/standin/keychain.hpp"
 
 namespace tidingsbell::standin {
 
-class SecretServiceKeychain final : public platform::Keychain {
+class SecretServiceKeychain final : public EditableKeychain {
  public:
   // How long one operation may wait for the Secret Service's answers: a keyring answers in
   // milliseconds, so this only bounds one that has stopped answering.
@@ -44,6 +49,9 @@ class SecretServiceKeychain final : public platform::Keychain {
                                   platform::KeychainResult& result) override;
   platform::OSStatus deleteItem(const platform::KeychainQuery& query) override;
   platform::OSStatus add(const platform::KeychainQuery& attributes) override;
+  // The matching items' secrets set in place.
+  platform::OSStatus update(const platform::KeychainQuery& query,
+                            const platform::KeychainQuery& attributesToUpdate) override;
 
  private:
   struct Connection;

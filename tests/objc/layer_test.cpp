@@ -144,18 +144,19 @@ TEST_F(Layer, ValidationPollsOncePerMinute) {
                    minuteEarlier}));
 }
 
-// The settings through Security and CoreFoundation: a save replaces the item whatever it held
-// (the delete's value data does not narrow its match), and every query reaching SecItem is
-// checked entry by entry.
-TEST_F(Layer, TheKeychainReplacesAndReadsBackTheSettings) {
+// The settings through Security and CoreFoundation: a save adds the item, and updates its value
+// in place when the add finds it there; every dictionary reaching SecItem is checked entry by
+// entry.
+TEST_F(Layer, TheKeychainAddsThenUpdatesAndReadsBackTheSettings) {
   apple::Keychain keychain;
   const SettingsStore settings(keychain);
   EXPECT_TRUE(settings.saveToken("first"));
   EXPECT_TRUE(settings.saveToken("second"));
   EXPECT_EQ(settings.readToken(), "second");
   EXPECT_TRUE(settings.saveMuteFlag(true));
-  EXPECT_EQ(platform().keychain.at("mute_switch"), std::vector<std::uint8_t>{1});
-  EXPECT_EQ(settings.readMuteFlag(), true);
+  EXPECT_TRUE(settings.saveMuteFlag(false));
+  EXPECT_EQ(platform().keychain.at("mute_switch"), std::vector<std::uint8_t>{0});
+  EXPECT_EQ(settings.readMuteFlag(), false);
 }
 
 TEST_F(Layer, NotificationResponsesOpenThePageAndComplete) {

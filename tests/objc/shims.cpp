@@ -267,9 +267,9 @@ std::string accountOf(const Entries& entries) {
 
 extern "C" {
 
-// SecItemCopyMatching and SecItemDelete drop kSecValueData before matching
-// (SecItemCopyTranslatedAttributes with pruneData in Apple's SecItem.cpp), so neither narrows the
-// match by the data; here items are matched by account alone.
+// SecItemCopyMatching drops kSecValueData before matching (SecItemCopyTranslatedAttributes with
+// pruneData in Apple's SecItem.cpp), so it never narrows the match by the data; here items are
+// matched by account alone.
 OSStatus SecItemCopyMatching(CFDictionaryRef query, CFTypeRef* result) {
   const auto entries =
       entriesOf("SecItemCopyMatching", query,
@@ -282,11 +282,22 @@ OSStatus SecItemCopyMatching(CFDictionaryRef query, CFTypeRef* result) {
   return errSecSuccess;
 }
 
-OSStatus SecItemDelete(CFDictionaryRef query) {
-  const auto entries = entriesOf("SecItemDelete", query,
-                                 {kSecClass, kSecAttrService, kSecAttrAccount, kSecValueData});
+// The query names the item (securityd refuses return and match-limit keys in an update); the
+// attributes to update hold the value data and nothing else, not even the keychain's name.
+OSStatus SecItemUpdate(CFDictionaryRef query, CFDictionaryRef attributesToUpdate) {
+  const auto entries =
+      entriesOf("SecItemUpdate", query, {kSecClass, kSecAttrService, kSecAttrAccount});
   if (!entries) return errSecParam;
-  return platform().keychain.erase(accountOf(*entries)) > 0 ? errSecSuccess : errSecItemNotFound;
+  const std::vector<id> changes = itemsOf(asId(attributesToUpdate));
+  if (changes.size() != 2 || textOf(changes[0]) != textOf(asId(kSecValueData))) {
+    ADD_FAILURE() << "SecItemUpdate with " << changes.size() / 2 << " attributes to update";
+    return errSecParam;
+  }
+  const auto found = platform().keychain.find(accountOf(*entries));
+  if (found == platform().keychain.end()) return errSecItemNotFound;
+  const std::string data = textOf(changes[1]);
+  found->second.assign(data.begin(), data.end());
+  return errSecSuccess;
 }
 
 OSStatus SecItemAdd(CFDictionaryRef attributes, CFTypeRef*) {

@@ -26,5 +26,5 @@ extern const CFStringRef kSecUseDataProtectionKeychain;
 
 OSStatus SecItemCopyMatching(CFDictionaryRef query, CFTypeRef* result);
 OSStatus SecItemAdd(CFDictionaryRef attributes, CFTypeRef* result);
-OSStatus SecItemDelete(CFDictionaryRef query);
+OSStatus SecItemUpdate(CFDictionaryRef query, CFDictionaryRef attributesToUpdate);
 }
