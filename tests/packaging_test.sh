@@ -175,8 +175,8 @@ if [[ -n $app ]]; then
     grep -aqF "$app_id" "$exe" || fail "$name does not name the keychain service $app_id"
   done
   grep -aqF "$extension_id" "$app_exe" || fail "the app does not name the extension $extension_id"
-  if [[ $prefix != com.marblequail ]] && grep -rlaqF com.marblequail "$build/packaging/macos/Tidingsbell.app"; then
-    fail "the bundle still names com.marblequail: $(grep -rlaF com.marblequail "$build/packaging/macos/Tidingsbell.app" | xargs)"
+  if [[ $prefix != com.marblequail ]] && grep -rlaqF com.marblequail "$own/Tidingsbell.app"; then
+    fail "the bundle still names com.marblequail: $(grep -rlaF com.marblequail "$own/Tidingsbell.app" | xargs)"
   fi
 
   for arch in "${wanted[@]}"; do
