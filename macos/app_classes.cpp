@@ -113,15 +113,27 @@ void makeController(id self, Controller::Initializer initializer) {
   delete std::exchange(controllerSlot(self), new Controller(appPlatform(), initializer));
 }
 
+// An initializer may answer another object than the one it was sent to: one of this class that
+// has no controller yet gets its own, so that no instance is ever left without one.
+id initialized(id answer, Controller::Initializer initializer) {
+  if (answer != nullptr && object_getClass(answer) == "ViewController"_cls &&
+      controllerSlot(answer) == nullptr) {
+    makeController(answer, initializer);
+  }
+  return answer;
+}
+
 id initWithNibName(id self, SEL /*cmd*/, id nibName, id bundle) {
   makeController(self, Controller::Initializer::NibName);
-  return sendSuper<id, id, id>(self, controllerBase(), "initWithNibName:bundle:"_sel, nibName,
-                               bundle);
+  return initialized(
+      sendSuper<id, id, id>(self, controllerBase(), "initWithNibName:bundle:"_sel, nibName, bundle),
+      Controller::Initializer::NibName);
 }
 
 id initWithCoder(id self, SEL /*cmd*/, id coder) {
   makeController(self, Controller::Initializer::Coder);
-  return sendSuper<id, id>(self, controllerBase(), "initWithCoder:"_sel, coder);
+  return initialized(sendSuper<id, id>(self, controllerBase(), "initWithCoder:"_sel, coder),
+                     Controller::Initializer::Coder);
 }
 
 // The runtime frees the instance but not the controller: deleting it releases the label and
