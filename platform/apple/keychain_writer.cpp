@@ -22,7 +22,7 @@ platform::OSStatus Keychain::add(const platform::KeychainQuery& attributes) {
   return SecItemAdd(dictionary.get(), nullptr);
 }
 
-// securityd writes an update in one transaction and the item keeps its access group, so at every
+// An update changes the stored item's value and the item keeps its access group, so at every
 // moment the old value or the new one is stored. The query is the item's class, service and
 // account (an update refuses return and match-limit keys); the attributes to update hold real
 // attributes only, so they name no keychain.
