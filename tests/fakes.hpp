@@ -6,7 +6,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "extension/ExtensionPlatform.hpp"
@@ -39,14 +38,15 @@ class RecordingKeychain final : public platform::Keychain {
   std::function<void()> beforeUpdate;  // another program at work as an update starts
 
   OSStatus copyMatching(const KeychainQuery& query, platform::KeychainResult& result) override {
-    if (const auto forced = record("copy", query, forcedCopyStatus)) return *forced;
+    calls.push_back({"copy", query});
+    if (forcedCopyStatus) return *forcedCopyStatus;
     const auto found = items.find(query.account.value_or(""));
     if (found == items.end()) return platform::errSecItemNotFound;
     result = found->second;
     return platform::errSecSuccess;
   }
   OSStatus add(const KeychainQuery& query) override {
-    record("add", query, std::nullopt);
+    calls.push_back({"add", query});
     if (addsToFail > 0) {
       --addsToFail;
       return platform::errSecIO;
@@ -57,20 +57,14 @@ class RecordingKeychain final : public platform::Keychain {
   }
   OSStatus update(const KeychainQuery& query, const KeychainQuery& changes) override {
     if (beforeUpdate) beforeUpdate();
-    if (const auto forced = record("update", query, forcedUpdateStatus)) return *forced;
+    calls.push_back({"update", query});
+    if (forcedUpdateStatus) return *forcedUpdateStatus;
     const auto found = items.find(query.account.value_or(""));
     if (found == items.end()) return platform::errSecItemNotFound;
     found->second = changes.valueData.value_or(Bytes{});
     return platform::errSecSuccess;
   }
   void store(const std::string& account, Bytes value) { items[account] = std::move(value); }
-
- private:
-  std::optional<OSStatus> record(const char* operation, const KeychainQuery& query,
-                                 std::optional<OSStatus> forced) {
-    calls.push_back({operation, query});
-    return forced;
-  }
 };
 
 class FakeDefaults final : public platform::UserDefaults {
