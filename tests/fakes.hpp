@@ -197,27 +197,12 @@ struct FakeExtension {
   RecordingOutput output;
   FakeWorkspace workspace;
   FakeMainThread mainThread;
-  ExtensionPlatform platform{keychain, defaults, clock,  urls,      sessions,
-                             json,     output,   output, workspace, mainThread};
+  ExtensionPlatform platform = with(defaults, sessions, output);
 
   // The same platform with some fakes swapped for real stand-ins.
-  struct Swaps {
-    platform::UserDefaults* defaults = nullptr;
-    platform::UrlSessionFactory* sessions = nullptr;
-    RecordingOutput* output = nullptr;
-  };
-  ExtensionPlatform with(Swaps swaps) {
-    RecordingOutput& out = swaps.output != nullptr ? *swaps.output : output;
-    return {keychain,
-            swaps.defaults != nullptr ? *swaps.defaults : defaults,
-            clock,
-            urls,
-            swaps.sessions != nullptr ? *swaps.sessions : sessions,
-            json,
-            out,
-            out,
-            workspace,
-            mainThread};
+  ExtensionPlatform with(platform::UserDefaults& d, platform::UrlSessionFactory& s,
+                         RecordingOutput& out) {
+    return {keychain, d, clock, urls, s, json, out, out, workspace, mainThread};
   }
 };
 

@@ -123,7 +123,7 @@ class LoopbackExchange : public ::testing::Test {
     testing::FakeExtension fake;
     testing::HandlerProbe probe;
     out.written.clear();
-    pollNotifications(fake.with({.sessions = &sessions, .output = &out}), token, probe.handler());
+    pollNotifications(fake.with(fake.defaults, sessions, out), token, probe.handler());
     sessions.waitIdle();  // the completion has run
     EXPECT_EQ(probe.calls->size(), 1u);
     return probe.calls->empty() ? "<not called>" : probe.calls->front().second;
@@ -310,7 +310,7 @@ TEST_F(LoopbackExchange, HandlerOutlivesTheExtensionHandlerAndSessionsAreFreed) 
   standin::CurlSessionFactory sessions(sessionOptions(raw.port()));
   testing::FakeExtension fake;
   fake.keychain.store("personal_access_token", bytes("t"));
-  const ExtensionPlatform platform = fake.with({.sessions = &sessions});
+  const ExtensionPlatform platform = fake.with(fake.defaults, sessions, fake.output);
   testing::NoWindow window;
   testing::HandlerProbe probe;
   {
