@@ -6,7 +6,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "extension/ExtensionPlatform.hpp"
@@ -39,14 +38,15 @@ class RecordingKeychain final : public platform::Keychain {
   std::function<void()> beforeUpdate;  // another program at work as an update starts
 
   OSStatus copyMatching(const KeychainQuery& query, platform::KeychainResult& result) override {
-    if (const auto forced = record("copy", query, forcedCopyStatus)) return *forced;
+    calls.push_back({"copy", query});
+    if (forcedCopyStatus) return *forcedCopyStatus;
     const auto found = items.find(query.account.value_or(""));
     if (found == items.end()) return platform::errSecItemNotFound;
     result = found->second;
     return platform::errSecSuccess;
   }
   OSStatus add(const KeychainQuery& query) override {
-    record("add", query, std::nullopt);
+    calls.push_back({"add", query});
     if (addsToFail > 0) {
       --addsToFail;
       return platform::errSecIO;
@@ -57,20 +57,14 @@ class RecordingKeychain final : public platform::Keychain {
   }
   OSStatus update(const KeychainQuery& query, const KeychainQuery& changes) override {
     if (beforeUpdate) beforeUpdate();
-    if (const auto forced = record("update", query, forcedUpdateStatus)) return *forced;
+    calls.push_back({"update", query});
+    if (forcedUpdateStatus) return *forcedUpdateStatus;
     const auto found = items.find(query.account.value_or(""));
     if (found == items.end()) return platform::errSecItemNotFound;
     found->second = changes.valueData.value_or(Bytes{});
     return platform::errSecSuccess;
   }
   void store(const std::string& account, Bytes value) { items[account] = std::move(value); }
-
- private:
-  std::optional<OSStatus> record(const char* operation, const KeychainQuery& query,
-                                 std::optional<OSStatus> forced) {
-    calls.push_back({operation, query});
-    return forced;
-  }
 };
 
 class FakeDefaults final : public platform::UserDefaults {
@@ -203,27 +197,12 @@ struct FakeExtension {
   RecordingOutput output;
   FakeWorkspace workspace;
   FakeMainThread mainThread;
-  ExtensionPlatform platform{keychain, defaults, clock,  urls,      sessions,
-                             json,     output,   output, workspace, mainThread};
+  ExtensionPlatform platform = with(defaults, sessions, output);
 
   // The same platform with some fakes swapped for real stand-ins.
-  struct Swaps {
-    platform::UserDefaults* defaults = nullptr;
-    platform::UrlSessionFactory* sessions = nullptr;
-    RecordingOutput* output = nullptr;
-  };
-  ExtensionPlatform with(Swaps swaps) {
-    RecordingOutput& out = swaps.output != nullptr ? *swaps.output : output;
-    return {keychain,
-            swaps.defaults != nullptr ? *swaps.defaults : defaults,
-            clock,
-            urls,
-            swaps.sessions != nullptr ? *swaps.sessions : sessions,
-            json,
-            out,
-            out,
-            workspace,
-            mainThread};
+  ExtensionPlatform with(platform::UserDefaults& d, platform::UrlSessionFactory& s,
+                         RecordingOutput& out) {
+    return {keychain, d, clock, urls, s, json, out, out, workspace, mainThread};
   }
 };
 

@@ -123,7 +123,7 @@ class LoopbackExchange : public ::testing::Test {
     testing::FakeExtension fake;
     testing::HandlerProbe probe;
     out.written.clear();
-    pollNotifications(fake.with({.sessions = &sessions, .output = &out}), token, probe.handler());
+    pollNotifications(fake.with(fake.defaults, sessions, out), token, probe.handler());
     sessions.waitIdle();  // the completion has run
     EXPECT_EQ(probe.calls->size(), 1u);
     return probe.calls->empty() ? "<not called>" : probe.calls->front().second;
@@ -179,8 +179,7 @@ TEST_F(LoopbackExchange, TheStandInGithubsTokenRuleOnePageAndFixedAnswer) {
   EXPECT_EQ(out.text(), kParseErrorLine);
 }
 
-// A request log that cannot be written is reported once rather than dropped without a word, and
-// one that cannot even be opened (a folder) stops the server from starting.
+// A request log that cannot be written is reported once rather than dropped without a word.
 TEST_F(LoopbackExchange, ARequestLogThatCannotBeWrittenIsReported) {
   std::vector<std::string> problems;
   const int port = startServer({.requestLog = "/dev/full",
@@ -190,7 +189,6 @@ TEST_F(LoopbackExchange, ARequestLogThatCannotBeWrittenIsReported) {
   server->stop();
   ASSERT_EQ(problems.size(), 1u);
   EXPECT_NE(problems[0].find("/dev/full"), std::string::npos) << problems[0];
-  EXPECT_THROW(startServer({.requestLog = folder_->path()}), std::runtime_error);
 }
 
 // A restart in the same folder keeps the authority that clients were told to trust.
@@ -267,33 +265,16 @@ TEST_F(LoopbackExchange, AuthoritiesAreReadOnceButAnUnreadableFileIsLookedForAga
   EXPECT_EQ(server->requests().size(), 2u);
 }
 
-// One request through a stand-in session: its completion's error line, or "status N".
-std::future<std::string> request(standin::CurlSessionFactory& sessions, const std::string& url) {
-  auto outcome = std::make_shared<std::promise<std::string>>();
-  auto session = sessions.sessionWithConfiguration(sessions.defaultSessionConfiguration());
-  session
-      ->dataTask({.url = {url}, .headerFields = {{"Authorization", "Bearer t"}}},
-                 [outcome](auto, std::optional<platform::UrlResponse> response,
-                           std::optional<platform::UrlError> error) {
-                   outcome->set_value(error ? error->description
-                                            : "status " + std::to_string(response->statusCode));
-                 })
-      ->resume();
-  session->finishTasksAndInvalidate();
-  return outcome->get_future();
-}
-
 // A callback queue whose thread cannot start (a process limit) costs no more than its poll: the
-// task ends with the unknown error and the session counts as ended, so that the process can quit.
-TEST(StandinSession, AThreadThatCannotStartFailsThePoll) {
-  std::optional<standin::CurlSessionFactory> sessions(
-      std::in_place,
-      standin::CurlSessionOptions{.startThread = [](std::function<void()>) -> std::thread {
-        throw std::system_error(EAGAIN, std::generic_category());
-      }});
-  EXPECT_EQ(request(*sessions, "http://127.0.0.1:1/").get(),
-            "Error Domain=NSURLErrorDomain Code=-1 \"An unknown error occurred.\"");
-  sessions.reset();  // as `quit` does: returns once every session has ended
+// task ends with the unknown error and the session counts as ended, so that the process can quit
+// (the sessions' end, as `quit`'s, waits for every session to end).
+TEST_F(LoopbackExchange, AThreadThatCannotStartFailsThePoll) {
+  auto options = sessionOptions(1);
+  options.startThread = [](std::function<void()>) -> std::thread {
+    throw std::system_error(EAGAIN, std::generic_category());
+  };
+  EXPECT_EQ(poll(options), "");
+  EXPECT_EQ(out.text(), "Error Domain=NSURLErrorDomain Code=-1 \"An unknown error occurred.\"\n");
 }
 
 std::string compressed(const std::string& text) {
@@ -329,7 +310,7 @@ TEST_F(LoopbackExchange, HandlerOutlivesTheExtensionHandlerAndSessionsAreFreed) 
   standin::CurlSessionFactory sessions(sessionOptions(raw.port()));
   testing::FakeExtension fake;
   fake.keychain.store("personal_access_token", bytes("t"));
-  const ExtensionPlatform platform = fake.with({.sessions = &sessions});
+  const ExtensionPlatform platform = fake.with(fake.defaults, sessions, fake.output);
   testing::NoWindow window;
   testing::HandlerProbe probe;
   {

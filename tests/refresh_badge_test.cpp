@@ -127,7 +127,7 @@ class DefaultsFileTest : public ::testing::Test {
       folder.path() / "defaults" / "com.marblequail.Tidingsbell.Extension.json";
   testing::FakeExtension fake;
   standin::FileUserDefaults defaults{file};
-  const ExtensionPlatform withFile = fake.with({.defaults = &defaults});
+  const ExtensionPlatform withFile = fake.with(defaults, fake.sessions, fake.output);
   const std::vector<std::shared_ptr<testing::RecordingSessions::Task>>& polls = fake.sessions.tasks;
   void SetUp() override { fake.keychain.store("personal_access_token", bytes("t")); }
 };

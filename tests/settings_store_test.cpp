@@ -113,18 +113,10 @@ TEST_F(SettingsStoreTest, MuteFlagLooksAtTheFirstByteOnly) {
 // The keychain seam as both stand-in keychains answer it: the file, and the desktop's Secret
 // Service. The Secret Service runs only in the throwaway keyring that scripts/with-keyring starts
 // (ctest runs it so), never in the keyring of whoever runs the tests.
-enum class KeychainKind { File, SecretService };
-const char* nameOf(KeychainKind kind) {
-  return kind == KeychainKind::File ? "File" : "SecretService";
-}
-void PrintTo(KeychainKind kind, std::ostream* out) {
-  *out << nameOf(kind);
-}
-
-class KeychainSeamTest : public ::testing::TestWithParam<KeychainKind> {
+class KeychainSeamTest : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (GetParam() == KeychainKind::File) {
+    if (GetParam() == "File") {
       keychain = std::make_unique<standin::FileKeychain>(folder.path() / "keychain.json");
       return;
     }
@@ -143,9 +135,8 @@ class KeychainSeamTest : public ::testing::TestWithParam<KeychainKind> {
   std::unique_ptr<standin::EditableKeychain> keychain;
 };
 
-INSTANTIATE_TEST_SUITE_P(Keychains, KeychainSeamTest,
-                         ::testing::Values(KeychainKind::File, KeychainKind::SecretService),
-                         [](const auto& kind) { return nameOf(kind.param); });
+INSTANTIATE_TEST_SUITE_P(Keychains, KeychainSeamTest, ::testing::Values("File", "SecretService"),
+                         [](const auto& kind) { return kind.param; });
 
 // Statuses as the platform gives them, value data that never narrows a match, and values kept
 // byte for byte: none, a single 0x00, bytes that are not UTF-8.
