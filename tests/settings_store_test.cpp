@@ -235,6 +235,19 @@ TEST_F(FileKeychainTest, KeepsTheFilePrivate) {
   EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
+// The move into the keyring removes what it moved, never a token saved to the file meanwhile.
+TEST_F(FileKeychainTest, TheMovesDeleteSparesAValueSavedSince) {
+  ASSERT_TRUE(store.saveToken("moved"));
+  ASSERT_TRUE(store.saveToken("saved since"));
+  platform::KeychainQuery item;
+  item.secClass = platform::SecClass::GenericPassword;
+  item.service = std::string(kKeychainService);
+  item.account = std::string(kTokenAccount);
+  EXPECT_EQ(keychain.deleteItemHolding(item, platform::Bytes{'m', 'o', 'v', 'e', 'd'}),
+            platform::errSecItemNotFound);
+  EXPECT_EQ(store.readToken(), "saved since");
+}
+
 // The defaults file beside it too: corrupt reads as empty, and the next change rewrites it whole.
 TEST_F(FileKeychainTest, CorruptFileReadsAsNoneAndTheNextSaveStartsAfreshBesideIt) {
   ASSERT_TRUE(store.saveToken("lost"));

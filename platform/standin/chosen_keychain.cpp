@@ -121,13 +121,14 @@ std::optional<std::filesystem::path> moveFileItemsIntoKeyring(
     if (keychain->file().copyMatching(search, found) != platform::errSecSuccess) continue;
     auto* value = std::get_if<platform::Bytes>(&found);
     if (value == nullptr) continue;
-    item.valueData = std::move(*value);
-    const platform::OSStatus added = keychain->keyring().add(item);
-    // Anything else (a locked keyring, one that stopped answering): the file keeps the item
-    // until the next move.
-    if (added != platform::errSecSuccess && added != platform::errSecDuplicateItem) continue;
+    item.valueData = *value;
+    // Only an add that stored the file's value lets it leave the file. An item already in the
+    // keyring wins for every reader, but the file keeps its own: it may be the newer one (saved
+    // by a window that found no keyring as it started), or the keyring's may be locked; and
+    // anything else (a keyring that stopped answering) leaves it for the next move.
+    if (keychain->keyring().add(item) != platform::errSecSuccess) continue;
     item.valueData.reset();
-    moved = keychain->file().deleteItem(item) == platform::errSecSuccess || moved;
+    moved = keychain->file().deleteItemHolding(item, *value) == platform::errSecSuccess || moved;
   }
   if (!moved) return std::nullopt;
   return keychain->file().path();

@@ -88,6 +88,16 @@ platform::OSStatus FileKeychain::copyMatching(const platform::KeychainQuery& que
 }
 
 platform::OSStatus FileKeychain::deleteItem(const platform::KeychainQuery& query) {
+  return erase(query, std::nullopt);
+}
+
+platform::OSStatus FileKeychain::deleteItemHolding(const platform::KeychainQuery& query,
+                                                   const platform::Bytes& value) {
+  return erase(query, value);
+}
+
+platform::OSStatus FileKeychain::erase(const platform::KeychainQuery& query,
+                                       const std::optional<platform::Bytes>& holding) {
   if (!isGenericPasswordQuery(query)) return platform::errSecParam;
   platform::OSStatus status = platform::errSecItemNotFound;
   const bool written =
@@ -98,8 +108,9 @@ platform::OSStatus FileKeychain::deleteItem(const platform::KeychainQuery& query
           file_.moveAsideCorrupt();
           return std::nullopt;
         }
-        const auto removed =
-            std::erase_if(*items, [&](const Item& i) { return matches(i, query); });
+        const auto removed = std::erase_if(*items, [&](const Item& i) {
+          return matches(i, query) && (!holding || i.data == *holding);
+        });
         if (removed == 0) return std::nullopt;
         status = platform::errSecSuccess;
         return serialize(*items);

@@ -24,6 +24,10 @@ class FileKeychain final : public EditableKeychain {
   platform::OSStatus copyMatching(const platform::KeychainQuery& query,
                                   platform::KeychainResult& result) override;
   platform::OSStatus deleteItem(const platform::KeychainQuery& query) override;
+  // The move into the keyring's delete: only an item that still holds the value moved, so that a
+  // save that reached the file in between stays.
+  platform::OSStatus deleteItemHolding(const platform::KeychainQuery& query,
+                                       const platform::Bytes& value);
   platform::OSStatus add(const platform::KeychainQuery& attributes) override;
   // One atomic write: the file holds the old value or the new one, never neither.
   platform::OSStatus update(const platform::KeychainQuery& query,
@@ -32,6 +36,9 @@ class FileKeychain final : public EditableKeychain {
   [[nodiscard]] const std::filesystem::path& path() const { return file_.path(); }
 
  private:
+  platform::OSStatus erase(const platform::KeychainQuery& query,
+                           const std::optional<platform::Bytes>& holding);
+
   StoredFile file_;
 };
 
