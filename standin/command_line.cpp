@@ -90,7 +90,9 @@ void runCommands(const Program& program, CommandHost& host) {
       host.waitIdle();
       writeLocked(stdout, "idle\n");
     } else if (!line.empty() && !host.execute(line)) {
-      writeLocked(stderr, name + ": unknown command: " + line + "\n");
+      // The word alone: the rest of the line may be a token typed after a misspelt command.
+      writeLocked(stderr,
+                  name + ": unknown command: " + line.substr(0, line.find_first_of(" \t")) + "\n");
     }
   }
 }

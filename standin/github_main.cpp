@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -148,8 +149,10 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     GithubServer server(std::move(options));
     const int port = server.start();
-    std::printf("listening 127.0.0.1:%d\n", port);
-    std::fflush(stdout);
+    // Whoever started the server waits for this line: one that cannot be written fails it.
+    if (std::printf("listening 127.0.0.1:%d\n", port) < 0 || std::fflush(stdout) != 0) {
+      throw std::runtime_error("cannot write standard output");
+    }
     std::thread(readCommands, std::ref(server)).detach();
     for (;;) {
       int signal = 0;

@@ -1,5 +1,7 @@
 // tidingsbell-safari: the stand-in Safari with the extension linked in.
 
+#include <csignal>
+
 #include "standin/command_line.hpp"
 #include "standin/safari_host.hpp"
 
@@ -18,6 +20,8 @@ constexpr tidingsbell::standin::Program kProgram{
 int main(int argc, char** argv) {
   using namespace tidingsbell::standin;
   if (auto status = answerArguments(kProgram, argc, argv)) return *status;
+  // A reader that went away (a closed pipe) fails the next write, which the exit status reports.
+  std::signal(SIGPIPE, SIG_IGN);
   SafariHost safari;
   runCommands(kProgram, safari);
   safari.waitIdle();

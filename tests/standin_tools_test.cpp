@@ -124,6 +124,11 @@ TEST_F(ToolTest, EveryProgramAnswersHelpVersionAndUsageErrors) {
     EXPECT_EQ(run.out, "");
     EXPECT_NE(run.err.find("usage: "), std::string::npos) << run.err;
   }
+  // A misspelt command word before a token: the word alone is named, never the rest of the line.
+  const ToolRun misspelt =
+      runToEnd({programPath("tidingsbell-settings")}, env, {"tpye ghp_secret", "quit"});
+  EXPECT_NE(misspelt.err.find("unknown command: tpye\n"), std::string::npos) << misspelt.err;
+  EXPECT_EQ(misspelt.err.find("ghp_secret"), std::string::npos);
 }
 
 // Failures of the work itself exit 1: output that could not be written (the stand-in Safari's
@@ -135,7 +140,8 @@ TEST_F(ToolTest, OutputThatCannotBeWrittenAndAFolderAsTheBodyExitOne) {
   std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> toFullDisk = {
       {{"tidingsbell-keychain", "find", "-s", "svc", "-a", "acct"}, {}},
       {{"tidingsbell-defaults", "read", kDomain, "k"}, {}},
-      {{"tidingsbell-safari"}, {"wait", "quit"}}};
+      {{"tidingsbell-safari"}, {"wait", "quit"}},
+      {{"tidingsbell-github", "--certs", (home.path() / "certs").string()}, {}}};
   for (const auto& name : kPrograms) {
     toFullDisk.push_back({{name, "--help"}, {}});
     toFullDisk.push_back({{name, "--version"}, {}});
